@@ -1,0 +1,64 @@
+// The session family: one handle per camera, whatever its protocol.
+
+#include "core/SessionRegistry.h"
+#include "device/h264/H264Session.h"
+#include "exports/Guard.h"
+#include "zqnet/zqnet.h"
+
+using zq::SessionRegistry;
+using zq::h264::H264Session;
+
+namespace {
+
+NetHandle* openH264(int type, const char* playFile, DEVICE_PARAM* param, int buffering,
+                    int linkFlags, EventCallback onEvent, FrameCallback onFrame, void* user) {
+    const auto transport =
+        type == ZQ_TYPE_H264_UDT ? H264Session::Transport::Udt : H264Session::Transport::Tcp;
+    auto session = std::make_shared<H264Session>(transport, playFile, param, buffering,
+                                                 linkFlags, onEvent, onFrame, user);
+    if (!session->start()) {
+        session->close();
+        return nullptr;
+    }
+    return SessionRegistry::instance().add(type, std::move(session));
+}
+
+} // namespace
+
+ZQ_API NetHandle* ZQ_CALL zq_net_open(int type, const char* playFile, DEVICE_PARAM* param,
+                                      int buffering, int linkFlags, int /*unused*/,
+                                      EventCallback onEvent, FrameCallback onFrame, void* user) {
+    return zq::guarded<NetHandle*>(nullptr, [&]() -> NetHandle* {
+        switch (type) {
+        case ZQ_TYPE_NONE:
+            return SessionRegistry::instance().addEmpty(type);
+        case ZQ_TYPE_H264_UDT:
+        case ZQ_TYPE_H264_TCP:
+            if (!param)
+                return type == ZQ_TYPE_H264_TCP ? SessionRegistry::instance().addEmpty(type)
+                                                : nullptr;
+            return openH264(type, playFile, param, buffering, linkFlags, onEvent, onFrame, user);
+        default:
+            // MJPEG (1) and peer-to-peer (7) sessions are not available in this build.
+            return nullptr;
+        }
+    });
+}
+
+ZQ_API void ZQ_CALL zq_net_close(NetHandle* handle) {
+    zq::guarded<int>(0, [&] {
+        std::shared_ptr<zq::RegisteredSession> session;
+        if (SessionRegistry::instance().remove(handle, session) && session)
+            session->close();
+        return 0;
+    });
+}
+
+ZQ_API void ZQ_CALL zq_net_setcommand(NetHandle* handle, int command, intptr_t param1,
+                                      intptr_t param2) {
+    zq::guarded<int>(0, [&] {
+        if (auto session = SessionRegistry::instance().findAs<H264Session>(handle))
+            session->setCommand(command, param1, param2);
+        return 0;
+    });
+}

@@ -1,0 +1,7 @@
+#include "transport/SockBase.h"
+
+namespace zq {
+
+CSockBase::~CSockBase() = default;
+
+} // namespace zq

@@ -1,0 +1,9 @@
+#pragma once
+
+namespace sys {
+
+// Diagnostic line on standard error for conditions a developer must see (a thread that overran
+// its stop wait, an impossible state). Not the application log, which the client keeps itself.
+void diag(const char* fmt, ...) __attribute__((format(printf, 1, 2)));
+
+} // namespace sys
