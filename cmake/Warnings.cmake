@@ -1,5 +1,10 @@
 # Project-wide warning and sanitizer flags.
-add_compile_options(-Wall -Wextra -Wshadow=local -Wnon-virtual-dtor -Wformat=2)
+add_compile_options(-Wall -Wextra -Wnon-virtual-dtor -Wformat=2)
+if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+  add_compile_options(-Wshadow=local)
+else()
+  add_compile_options(-Wshadow-uncaptured-local)
+endif()
 if(VISTARO_WERROR)
   add_compile_options(-Werror)
 endif()

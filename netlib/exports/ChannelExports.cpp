@@ -5,6 +5,7 @@
 #include "core/SessionRegistry.h"
 #include "device/h264/Client.h"
 #include "device/h264/Ctrl.h"
+#include "device/h264/H264Session.h"
 #include "exports/Guard.h"
 #include "transport/TCP.h"
 #include "transport/UDP.h"
@@ -120,11 +121,16 @@ template <typename Fn> int withMedia(NetHandle* handle, Fn&& fn) {
             return 1;
         if (!handle->session)
             return 0;
-        auto session = registry.findAs<MediaChannelSession>(handle);
-        if (!session)
-            return 1;
-        fn(session->client());
-        return 0;
+        // Whole camera sessions answer the media calls too (seek in a played record, say).
+        if (auto session = registry.findAs<MediaChannelSession>(handle)) {
+            fn(session->client());
+            return 0;
+        }
+        if (auto session = registry.findAs<H264Session>(handle)) {
+            fn(session->media());
+            return 0;
+        }
+        return 1;
     });
 }
 

@@ -149,6 +149,127 @@ bool wouldBlock(int error) {
     return error == EAGAIN || error == EWOULDBLOCK || error == EINTR;
 }
 
+enum class Wait { Ready, Cancelled, Timeout, Error };
+
+int codeOf(Wait wait) {
+    switch (wait) {
+    case Wait::Ready:
+        return kHttpSuccess;
+    case Wait::Cancelled:
+        return kHttpCancelled;
+    case Wait::Timeout:
+        return kHttpTimeout;
+    case Wait::Error:
+        break;
+    }
+    return kHttpSocketError;
+}
+
+// The waiting rule shared by connect, send and receive: rounds of one poll of `waitMs` (plus, for
+// send and receive, a sleep of the same length when the poll found nothing), the quit flag looked
+// at before every round, and a time-out once more than `idleRounds` consecutive rounds were idle.
+class Waiter {
+public:
+    Waiter(int sock, const std::atomic<bool>& quit, int waitMs, int idleRounds, bool sleepWhenIdle)
+        : m_sock(sock), m_quit(quit), m_waitMs(waitMs), m_idleRounds(idleRounds),
+          m_sleepWhenIdle(sleepWhenIdle) {}
+
+    Wait wait(short events) {
+        for (;;) {
+            if (m_quit)
+                return Wait::Cancelled;
+            pollfd entry{m_sock, events, 0};
+            const int ready = ::poll(&entry, 1, m_waitMs);
+            if (ready > 0)
+                return Wait::Ready; // error and hang-up too: the following call reports them
+            if (ready < 0 && errno != EINTR)
+                return Wait::Error;
+            if (++m_idle > m_idleRounds)
+                return Wait::Timeout;
+            if (m_sleepWhenIdle)
+                sys::sleepMs(static_cast<unsigned>(m_waitMs));
+        }
+    }
+
+    void progressed() { m_idle = 0; }
+    int sock() const { return m_sock; }
+
+private:
+    int m_sock;
+    const std::atomic<bool>& m_quit;
+    int m_waitMs;
+    int m_idleRounds;
+    bool m_sleepWhenIdle;
+    int m_idle = 0;
+};
+
+// Reads a body of exactly `length` bytes (at most kHttpMaxBodyBytes), of which `initial` came
+// with the header. Bytes beyond the announced length belong to nobody (the request said
+// Connection: Close) and are dropped.
+int readBody(Waiter& waiter, size_t length, std::string_view initial, Buffer* out) {
+    Buffer body(static_cast<char*>(std::calloc(length + 1, 1)));
+    if (!body)
+        return kHttpSocketError;
+    size_t have = std::min(initial.size(), length);
+    std::memcpy(body.get(), initial.data(), have);
+    while (have < length) {
+        const Wait wait = waiter.wait(POLLIN);
+        if (wait != Wait::Ready)
+            return codeOf(wait);
+        const ssize_t n = ::recv(waiter.sock(), body.get() + have, length - have, 0);
+        if (n < 0 && wouldBlock(errno))
+            continue;
+        if (n <= 0)
+            return kHttpSocketError; // truncated: a partial body is not the answer
+        have += static_cast<size_t>(n);
+        waiter.progressed();
+    }
+    *out = std::move(body);
+    return kHttpSuccess;
+}
+
+// Reads until the peer closes, up to kHttpMaxBodyBytes.
+int readUntilClose(Waiter& waiter, std::string_view initial, Buffer* out, size_t* length) {
+    // One byte more than the cap may be read: that is how an oversized body is recognised.
+    constexpr size_t kLimit = static_cast<size_t>(kHttpMaxBodyBytes) + 1;
+    size_t capacity = std::max<size_t>(kHttpHeaderArea, initial.size());
+    Buffer body(static_cast<char*>(std::malloc(capacity + 1)));
+    if (!body)
+        return kHttpSocketError;
+    size_t have = initial.size();
+    std::memcpy(body.get(), initial.data(), have);
+    for (;;) {
+        if (have == capacity) {
+            // Doubling keeps a large close-delimited body linear to read.
+            const size_t grown = std::min(std::max(capacity * 2, have + kHttpHeaderArea), kLimit);
+            auto* bigger = static_cast<char*>(std::realloc(body.get(), grown + 1));
+            if (!bigger)
+                return kHttpSocketError;
+            (void)body.release();
+            body.reset(bigger);
+            capacity = grown;
+        }
+        const Wait wait = waiter.wait(POLLIN);
+        if (wait != Wait::Ready)
+            return codeOf(wait);
+        const ssize_t n = ::recv(waiter.sock(), body.get() + have, capacity - have, 0);
+        if (n < 0 && wouldBlock(errno))
+            continue;
+        if (n < 0)
+            return kHttpSocketError;
+        if (n == 0)
+            break;
+        have += static_cast<size_t>(n);
+        waiter.progressed();
+        if (have > static_cast<size_t>(kHttpMaxBodyBytes))
+            return kHttpSocketError;
+    }
+    body.get()[have] = '\0';
+    *out = std::move(body);
+    *length = have;
+    return kHttpPeerClosed;
+}
+
 } // namespace
 
 CHttpParser::CHttpParser()
@@ -193,42 +314,33 @@ CHttpParser::~CHttpParser() {
     freeContentData();
 }
 
-int CHttpParser::finish(int code) {
-    lastError = code;
-    return code;
-}
-
-int CHttpParser::fail(int code) {
-    closeHttpSocket();
-    return finish(code);
-}
-
 char* CHttpParser::setRequest(const char* url, const char* method, const char* host,
                               const char* file, const char* auth) {
     freeSendData();
     const bool post = method && strcasecmp(method, "POST") == 0;
     const bool get = method && strcasecmp(method, "GET") == 0;
     if (!post && !get) {
-        finish(kHttpBadMethod);
+        lastError = kHttpBadMethod;
         return nullptr;
     }
     // A line break in any of these would let the caller's text forge header lines.
     if (!url || !*url || hasLineBreak(url) || hasLineBreak(host)) {
-        finish(kHttpSocketError);
+        lastError = kHttpSocketError;
         return nullptr;
     }
     std::string fileBytes;
     if (post) {
         const int code = readFile(file, &fileBytes);
         if (code != kHttpSuccess) {
-            finish(code);
+            lastError = code;
             return nullptr;
         }
     }
 
     std::string text;
     text.reserve(std::strlen(url) + fileBytes.size() + 500);
-    text.append(method).append(" ").append(url).append(" HTTP/1.1\r\n");
+    // Methods are case-sensitive on the wire; callers may spell them in any case.
+    text.append(post ? "POST " : "GET ").append(url).append(" HTTP/1.1\r\n");
     if (host && *host)
         text.append("Host: ").append(host).append("\r\n");
     if (get) {
@@ -251,7 +363,7 @@ char* CHttpParser::setRequest(const char* url, const char* method, const char* h
 
     sendData = duplicate(text.data(), static_cast<int>(text.size()));
     sendDataLength = static_cast<int>(text.size());
-    finish(kHttpSuccess);
+    lastError = kHttpSuccess;
     return sendData;
 }
 
@@ -259,7 +371,7 @@ int CHttpParser::createHttpSocket() {
     closeHttpSocket();
     quit = false;
     sock = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    return finish(sock < 0 ? kHttpSocketError : kHttpSuccess);
+    return lastError = sock < 0 ? kHttpSocketError : kHttpSuccess;
 }
 
 void CHttpParser::closeHttpSocket() {
@@ -272,108 +384,93 @@ void CHttpParser::userQuit() {
     quit = true;
 }
 
-int CHttpParser::waitRound(short events) {
-    pollfd entry{sock, events, 0};
-    const int ready = ::poll(&entry, 1, waitMs);
-    if (ready < 0)
-        return errno == EINTR ? 0 : -1;
-    if (ready == 0)
-        return 0;
-    // Error and hang-up count as ready: the following call reports them.
-    return 1;
-}
-
 int CHttpParser::httpConnect(const char* host, short port) {
     if (sock < 0)
-        return finish(kHttpSocketError);
+        return lastError = kHttpSocketError;
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<uint16_t>(port));
     if (!resolveIpv4(host, &address.sin_addr))
-        return finish(kHttpSocketError);
+        return lastError = kHttpSocketError;
     if (::connect(sock, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0)
-        return finish(kHttpSuccess);
+        return lastError = kHttpSuccess;
     if (errno != EINPROGRESS && errno != EINTR)
-        return finish(kHttpSocketError);
-    for (int round = 0; round < kConnectRounds; ++round) {
-        if (quit)
-            return fail(kHttpCancelled);
-        const int ready = waitRound(POLLOUT);
-        if (ready < 0)
-            return finish(kHttpSocketError);
-        if (ready == 0)
-            continue;
-        int error = 0;
-        socklen_t size = sizeof error;
-        if (getsockopt(sock, SOL_SOCKET, SO_ERROR, &error, &size) != 0 || error != 0)
-            return finish(kHttpSocketError);
-        return finish(kHttpSuccess);
+        return lastError = kHttpSocketError;
+    Waiter waiter(sock, quit, waitMs, kConnectRounds - 1, false);
+    switch (waiter.wait(POLLOUT)) {
+    case Wait::Ready:
+        break;
+    case Wait::Cancelled:
+        closeHttpSocket();
+        return lastError = kHttpCancelled;
+    case Wait::Timeout:
+        closeHttpSocket();
+        return lastError = kHttpTimeout;
+    case Wait::Error:
+        return lastError = kHttpSocketError;
     }
-    return fail(kHttpTimeout);
+    int error = 0;
+    socklen_t size = sizeof error;
+    if (getsockopt(sock, SOL_SOCKET, SO_ERROR, &error, &size) != 0 || error != 0)
+        return lastError = kHttpSocketError;
+    return lastError = kHttpSuccess;
 }
 
 int CHttpParser::httpRequest() {
     if (!sendData || sock < 0)
-        return finish(kHttpSocketError);
+        return lastError = kHttpSocketError;
+    Waiter waiter(sock, quit, waitMs, kSendIdleRounds - 1, true);
     int sent = 0;
-    int idle = 0;
-    while (sent < sendDataLength) {
-        if (quit)
-            return fail(kHttpCancelled);
-        const int ready = waitRound(POLLOUT);
-        if (ready < 0)
-            return fail(kHttpSocketError);
-        if (ready > 0) {
-            const ssize_t n = ::send(sock, sendData + sent,
-                                     static_cast<size_t>(sendDataLength - sent), MSG_NOSIGNAL);
-            if (n > 0) {
-                sent += static_cast<int>(n);
-                idle = 0;
-                continue;
-            }
-            if (n == 0)
-                return finish(kHttpPeerClosed);
-            if (!wouldBlock(errno))
-                return fail(kHttpSocketError);
+    int code = kHttpSuccess;
+    while (sent < sendDataLength && code == kHttpSuccess) {
+        const Wait wait = waiter.wait(POLLOUT);
+        if (wait != Wait::Ready) {
+            code = codeOf(wait);
+            break;
         }
-        if (++idle >= kSendIdleRounds)
-            return finish(kHttpTimeout);
-        sys::sleepMs(static_cast<unsigned>(waitMs));
+        const ssize_t n =
+            ::send(sock, sendData + sent, static_cast<size_t>(sendDataLength - sent), MSG_NOSIGNAL);
+        if (n > 0) {
+            sent += static_cast<int>(n);
+            waiter.progressed();
+        } else if (n == 0) {
+            code = kHttpPeerClosed;
+        } else if (!wouldBlock(errno)) {
+            code = kHttpSocketError;
+        }
     }
-    return finish(kHttpSuccess);
+    if (code == kHttpCancelled || code == kHttpSocketError)
+        closeHttpSocket();
+    return lastError = code;
 }
 
 int CHttpParser::httpResponse(int rounds) {
     freeContentData();
     header.clear();
     if (sock < 0)
-        return finish(kHttpSocketError);
-    rounds = std::max(rounds, 0);
+        return lastError = kHttpSocketError;
+    Waiter waiter(sock, quit, waitMs, std::max(rounds, 0), true);
 
     char area[kHttpHeaderArea];
     int have = 0;
-    int idle = 0;
     size_t headerEnd = std::string_view::npos;
-    while (headerEnd == std::string_view::npos) {
-        if (quit)
-            return fail(kHttpCancelled);
-        const int ready = waitRound(POLLIN);
-        if (ready < 0)
-            return finish(kHttpSocketError);
-        if (ready == 0) {
-            if (++idle > rounds)
-                return finish(kHttpTimeout);
-            sys::sleepMs(static_cast<unsigned>(waitMs));
-            continue;
+    int code = kHttpSuccess;
+    while (headerEnd == std::string_view::npos && code == kHttpSuccess) {
+        const Wait wait = waiter.wait(POLLIN);
+        if (wait != Wait::Ready) {
+            code = codeOf(wait);
+            break;
         }
         const ssize_t n = ::recv(sock, area + have, sizeof area - static_cast<size_t>(have), 0);
         if (n < 0 && wouldBlock(errno))
             continue;
         // A peer that closes before the header ends sent no answer: that is a failure, not the
         // end of a close-delimited body.
-        if (n <= 0)
-            return finish(kHttpSocketError);
-        idle = 0;
+        if (n <= 0) {
+            code = kHttpSocketError;
+            break;
+        }
+        waiter.progressed();
         const int searchFrom = std::max(0, have - 3);
         have += static_cast<int>(n);
         const std::string_view seen(area, static_cast<size_t>(have));
@@ -381,106 +478,34 @@ int CHttpParser::httpResponse(int rounds) {
         if (at != std::string_view::npos)
             headerEnd = at + 4;
         else if (have == kHttpHeaderArea)
-            return finish(kHttpSocketError); // the answer cannot be read: no success without it
+            code = kHttpSocketError; // the answer cannot be read: no success without it
     }
-    header.assign(area, headerEnd);
-    const char* initial = area + headerEnd;
-    const int initialBytes = have - static_cast<int>(headerEnd);
 
-    const long long length = parseConetentLength();
-    if (length == -2)
-        return finish(kHttpSocketError);
-    if (length >= 0)
-        return readBody(length, rounds, initial, initialBytes);
-    if (parseConnectionType() != kHttpSuccess)
-        return finish(kHttpSocketError);
-    parseChunkedType();
-    return readUntilClose(rounds, initial, initialBytes);
-}
-
-int CHttpParser::readBody(long long length, int rounds, const char* initial, int initialBytes) {
-    // length is within 0..kHttpMaxBodyBytes (parseConetentLength refused anything else).
-    const auto total = static_cast<int>(length);
-    Buffer body(static_cast<char*>(std::calloc(static_cast<size_t>(total) + 1, 1)));
-    if (!body)
-        return finish(kHttpSocketError);
-    // Bytes beyond the announced length belong to nobody (the request said Connection: Close).
-    int have = std::min(initialBytes, total);
-    std::memcpy(body.get(), initial, static_cast<size_t>(have));
-    int idle = 0;
-    while (have < total) {
-        if (quit)
-            return fail(kHttpCancelled);
-        const int ready = waitRound(POLLIN);
-        if (ready < 0)
-            return finish(kHttpSocketError);
-        if (ready == 0) {
-            if (++idle > rounds)
-                return finish(kHttpTimeout);
-            sys::sleepMs(static_cast<unsigned>(waitMs));
-            continue;
+    Buffer body;
+    size_t length = 0;
+    if (code == kHttpSuccess) {
+        header.assign(area, headerEnd);
+        const std::string_view initial(area + headerEnd, static_cast<size_t>(have) - headerEnd);
+        const long long announced = parseConetentLength();
+        if (announced == -2) {
+            code = kHttpSocketError;
+        } else if (announced >= 0) {
+            length = static_cast<size_t>(announced);
+            code = readBody(waiter, length, initial, &body);
+        } else if (parseConnectionType() != kHttpSuccess) {
+            code = kHttpSocketError;
+        } else {
+            parseChunkedType();
+            code = readUntilClose(waiter, initial, &body, &length);
         }
-        const ssize_t n = ::recv(sock, body.get() + have, static_cast<size_t>(total - have), 0);
-        if (n < 0 && wouldBlock(errno))
-            continue;
-        if (n <= 0)
-            return finish(kHttpSocketError); // truncated: a partial body is not the answer
-        have += static_cast<int>(n);
-        idle = 0;
     }
-    contentData = body.release();
-    contentLength = total;
-    return finish(kHttpSuccess);
-}
-
-int CHttpParser::readUntilClose(int rounds, const char* initial, int initialBytes) {
-    // One byte more than the cap may be read: that is how an oversized body is recognised.
-    constexpr size_t kLimit = static_cast<size_t>(kHttpMaxBodyBytes) + 1;
-    size_t capacity = std::max<size_t>(kHttpHeaderArea, static_cast<size_t>(initialBytes));
-    Buffer body(static_cast<char*>(std::malloc(capacity + 1)));
-    if (!body)
-        return finish(kHttpSocketError);
-    size_t have = static_cast<size_t>(initialBytes);
-    std::memcpy(body.get(), initial, have);
-    int idle = 0;
-    for (;;) {
-        if (quit)
-            return fail(kHttpCancelled);
-        if (have == capacity) {
-            // Doubling keeps a large close-delimited body linear to read.
-            const size_t grown = std::min(std::max(capacity * 2, have + kHttpHeaderArea), kLimit);
-            auto* bigger = static_cast<char*>(std::realloc(body.get(), grown + 1));
-            if (!bigger)
-                return finish(kHttpSocketError);
-            (void)body.release();
-            body.reset(bigger);
-            capacity = grown;
-        }
-        const int ready = waitRound(POLLIN);
-        if (ready < 0)
-            return finish(kHttpSocketError);
-        if (ready == 0) {
-            if (++idle > rounds)
-                return finish(kHttpTimeout);
-            sys::sleepMs(static_cast<unsigned>(waitMs));
-            continue;
-        }
-        const ssize_t n = ::recv(sock, body.get() + have, capacity - have, 0);
-        if (n < 0 && wouldBlock(errno))
-            continue;
-        if (n < 0)
-            return finish(kHttpSocketError);
-        if (n == 0)
-            break;
-        have += static_cast<size_t>(n);
-        idle = 0;
-        if (have > static_cast<size_t>(kHttpMaxBodyBytes))
-            return finish(kHttpSocketError);
+    if (code == kHttpCancelled)
+        closeHttpSocket();
+    if (code == kHttpSuccess || code == kHttpPeerClosed) {
+        contentData = body.release();
+        contentLength = static_cast<int>(length);
     }
-    body.get()[have] = '\0';
-    contentData = body.release();
-    contentLength = static_cast<int>(have);
-    return finish(kHttpPeerClosed);
+    return lastError = code;
 }
 
 void CHttpParser::parseChunkedType() {}
@@ -540,12 +565,12 @@ int CHttpParser::GetSendDataLength() {
 char* CHttpParser::mallocSendData(int n) {
     freeSendData();
     if (n < 0 || n > kHttpMaxBodyBytes) {
-        finish(kHttpSocketError);
+        lastError = kHttpSocketError;
         return nullptr;
     }
     sendData = static_cast<char*>(std::calloc(static_cast<size_t>(n) + 1, 1));
     if (!sendData) {
-        finish(kHttpSocketError);
+        lastError = kHttpSocketError;
         return nullptr;
     }
     sendDataLength = n;

@@ -5,6 +5,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <udt.h>
+#include <unistd.h>
 
 namespace zq {
 
@@ -12,6 +13,7 @@ namespace {
 
 constexpr int kWaitMs = 10;
 constexpr int kInvalid = -1;
+constexpr int kConnectSteps = 302; // about 3 s, as for TCP
 
 int mapUdtError() {
     // The error codes are run-time constants of the library, so no switch.
@@ -67,31 +69,36 @@ int CUDP::connect(const char* host, int port) {
     peer.sin_port = htons(static_cast<uint16_t>(port & 0xFFFF));
     if (inet_pton(AF_INET, address.c_str(), &peer.sin_addr) != 1)
         return kIoError;
-
-    UDTSOCKET socket;
-    {
-        std::lock_guard lock(m_lock);
-        if (m_socket == kInvalid || cancelled())
-            return kIoCancelled;
-        socket = m_socket;
-        m_connecting = true;
-    }
-    const int result = UDT::connect(socket, reinterpret_cast<const sockaddr*>(&peer), sizeof peer);
-    std::lock_guard lock(m_lock);
-    m_connecting = false;
-    if (cancelled())
+    if (m_socket == kInvalid || cancelled())
         return kIoCancelled;
-    return result == UDT::ERROR ? kIoUdtError : 0;
+
+    // UDT's blocking connect holds the socket's lock until its handshake gives up, so neither a
+    // close nor anything else can cut it short. Connect asynchronously and watch the state in
+    // 10 ms steps instead, looking at the cancel flag each time.
+    const bool blocking = false;
+    UDT::setsockopt(m_socket, 0, UDT_RCVSYN, &blocking, sizeof blocking);
+    if (UDT::connect(m_socket, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) ==
+        UDT::ERROR)
+        return kIoUdtError;
+    for (int step = 0; step < kConnectSteps; ++step) {
+        if (cancelled())
+            return kIoCancelled;
+        const UDTSTATUS state = UDT::getsockstate(m_socket);
+        if (state == CONNECTED) {
+            // Back to blocking reads and writes, bounded by the 10 ms time-outs.
+            const bool block = true;
+            UDT::setsockopt(m_socket, 0, UDT_RCVSYN, &block, sizeof block);
+            UDT::setsockopt(m_socket, 0, UDT_SNDSYN, &block, sizeof block);
+            return 0;
+        }
+        if (state != CONNECTING && state != OPENED && state != INIT)
+            return kIoUdtError;
+        usleep(kWaitMs * 1000);
+    }
+    return kIoUdtError;
 }
 
-void CUDP::cancel() {
-    CSockBase::cancel();
-    std::lock_guard lock(m_lock);
-    if (m_connecting && m_socket != kInvalid) {
-        UDT::close(m_socket);
-        m_socket = kInvalid;
-    }
-}
+void CUDP::cancel() { CSockBase::cancel(); }
 
 int CUDP::send(const void* buf, int len, int /*flags*/) {
     if (cancelled())

@@ -6,10 +6,8 @@
 
 namespace zq {
 
-// UDT transport (reliable stream over UDP). Receive and send waits are set to 10 ms so the
-// owning thread keeps polling its cancel flag. UDT's connect blocks for up to a few seconds and
-// has no cancel of its own: cancel() closes the socket from the calling thread, which ends the
-// connect at once.
+// UDT transport (reliable stream over UDP). Receive and send waits are set to 10 ms and the
+// connect runs asynchronously, so the owning thread sees its cancel flag within 10 ms.
 class CUDP : public CSockBase {
 public:
     CUDP();
@@ -24,9 +22,8 @@ public:
     void close() override;
 
 private:
-    std::mutex m_lock;       // guards m_socket against cancel() from another thread
-    int m_socket;            // UDTSOCKET, -1 when closed
-    bool m_connecting = false; // guarded by m_lock
+    std::mutex m_lock; // guards m_socket between open/close and setOptions
+    int m_socket;      // UDTSOCKET, -1 when closed; used by the owning thread
 };
 
 // Starts the UDT library once per process; later calls are free.

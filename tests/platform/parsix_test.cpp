@@ -34,6 +34,10 @@ TEST(UrlEncode, KeepsQuerySeparatorsButEscapesTheRest) {
     EXPECT_EQ(Parse::url_encode("cmd=setHue&hue=5"), "cmd=setHue&hue=5");
     EXPECT_EQ(Parse::url_encode("a b/ü"), "a%20b%2F%C3%BC");
     EXPECT_EQ(Parse::url_encode_component("p&w=d"), "p%26w%3Dd");
+    // Values encoded on their own pass once; a bare '%' is still encoded.
+    EXPECT_EQ(Parse::url_encode("name=a%26b"), "name=a%26b");
+    EXPECT_EQ(Parse::url_encode("100%"), "100%25");
+    EXPECT_EQ(Parse::url_encode("%4"), "%254");
 }
 
 } // namespace

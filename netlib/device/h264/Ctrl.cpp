@@ -59,13 +59,17 @@ bool CCtrl::post(int code, intptr_t param1, intptr_t param2) {
     return m_ring.post(code, param1, param2);
 }
 
-bool CCtrl::postCgi(std::string command) {
-    std::lock_guard lock(m_cgiLock);
-    if (m_cgiQueue.size() >= kMaxQueuedCgi)
+bool CCtrl::queueWork(int query, std::string command) {
+    std::lock_guard lock(m_workLock);
+    if (m_work.size() >= kMaxQueuedWork)
         return false;
-    m_cgiQueue.push_back(std::move(command));
+    m_work.push_back({query, std::move(command)});
     return true;
 }
+
+bool CCtrl::postQuery(int code) { return queueWork(code, {}); }
+
+bool CCtrl::postCgi(std::string command) { return queueWork(0, std::move(command)); }
 
 void CCtrl::notify(int code, const void* payload, int length) {
     if (auto sink = m_sink.lock())
@@ -101,6 +105,7 @@ void CCtrl::run(sys::WorkerContext&) {
             if (connected == kIoCancelled || cancelled())
                 return;
             notifyValue(kNotifyConnectFailed, connected == kIoUdtError ? 2 : 1);
+            runQueuedWork(); // CGI does not need the binary channel
             if (!pause(50))
                 return;
             continue;
@@ -126,7 +131,7 @@ CCtrl::Outcome CCtrl::runSession() {
             return Outcome::Stop;
         if (outcome == Outcome::Stop)
             return Outcome::Stop;
-        runQueuedCgi();
+        runQueuedWork();
         if (transport()->getMode() != kModeNoRead) {
             const int got = receive();
             if (got == kIoCancelled || cancelled())
@@ -160,7 +165,6 @@ bool CCtrl::handleMessages(Outcome& outcome) {
             sendPacket(emptyRequest(kControlRequest14), kRetryAudioOrControl);
             break;
         default:
-            runQuery(message->code);
             break;
         }
         if (cancelled())
@@ -169,20 +173,22 @@ bool CCtrl::handleMessages(Outcome& outcome) {
     return !cancelled();
 }
 
-void CCtrl::runQueuedCgi() {
-    for (;;) {
-        std::string command;
+void CCtrl::runQueuedWork() {
+    while (!cancelled()) {
+        Work work;
         {
-            std::lock_guard lock(m_cgiLock);
-            if (m_cgiQueue.empty())
+            std::lock_guard lock(m_workLock);
+            if (m_work.empty())
                 return;
-            command = std::move(m_cgiQueue.front());
-            m_cgiQueue.pop_front();
+            work = std::move(m_work.front());
+            m_work.pop_front();
         }
-        std::string body;
-        cgi::command(m_http, *m_param, command, kRounds, &body);
-        if (cancelled())
-            return;
+        if (work.query != 0) {
+            runQuery(work.query);
+        } else {
+            std::string body;
+            cgi::command(m_http, *m_param, work.command, kRounds, &body);
+        }
     }
 }
 
@@ -265,7 +271,7 @@ void CCtrl::runQuery(int code) {
 
 void CCtrl::onPacket(const uint8_t* packet, size_t size) {
     notify(commandOf(packet), packet + kHeaderSize, static_cast<int>(size - kHeaderSize));
-    if (transport()->peerToPeer())
+    if (transport() && transport()->peerToPeer())
         transport()->setMode(kModeNoRead);
 }
 

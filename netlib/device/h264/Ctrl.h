@@ -21,7 +21,7 @@ public:
     static constexpr unsigned kStopWaitMs = 500;
     static constexpr uint32_t kKeepAliveMs = 3000;
     static constexpr unsigned kLoopMs = 40;
-    static constexpr size_t kMaxQueuedCgi = 100;
+    static constexpr size_t kMaxQueuedWork = 100;
     // Mode of a peer-to-peer transport after its one control packet.
     static constexpr int kModeNoRead = 100;
 
@@ -35,9 +35,11 @@ public:
     bool running() const { return m_thread.running(); }
 
     // Codes of the control ring: 18 quit, 1025 reconnect, 12/14 login or request 14 (per-channel
-    // family), or a query code (25, 27, 28, 29, 36, 40, 42, 44, 46, 47, 53, 105).
+    // family).
     bool post(int code, intptr_t param1 = 0, intptr_t param2 = 0);
-    // A CGI command text to send from "ctrl_thread"; refused when 100 are already waiting.
+    // CGI work for "ctrl_thread", run in the order posted: a query code (25, 27, 28, 29, 36, 40,
+    // 42, 44, 46, 47, 53, 105) or a command text. Refused when 100 are already waiting.
+    bool postQuery(int code);
     bool postCgi(std::string command);
 
 private:
@@ -48,7 +50,8 @@ private:
     Outcome runSession();
     bool handleMessages(Outcome& outcome);
     void runQuery(int code);
-    void runQueuedCgi();
+    void runQueuedWork();
+    bool queueWork(int code, std::string command);
     int fetchFile(const std::string& path, std::string* body);
     void notify(int code, const void* payload, int length);
     void notifyValue(int code, int32_t value);
@@ -58,8 +61,12 @@ private:
     sys::Thread m_thread;
     CHttpParser m_http; // "ctrl_thread" only, but userQuit() from stop()
 
-    std::mutex m_cgiLock;
-    std::deque<std::string> m_cgiQueue; // guarded by m_cgiLock
+    struct Work {
+        int query; // 0 for a command text
+        std::string command;
+    };
+    std::mutex m_workLock;
+    std::deque<Work> m_work; // guarded by m_workLock
 };
 
 } // namespace zq::h264

@@ -119,7 +119,7 @@ void H264Session::runPtz(sys::WorkerContext& context) {
 
 void H264Session::queueToControl(int code) {
     if (m_ctrl)
-        m_ctrl->post(code);
+        m_ctrl->postQuery(code);
 }
 
 void H264Session::queueCgi(std::string command) {

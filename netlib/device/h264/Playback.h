@@ -54,6 +54,8 @@ public:
     void stop(unsigned waitMs);
     MessageRing& ring() { return m_ring; }
 
+    // Frees every queued frame.
+    void discardQueued() { clearQueue(); }
     // Exposed for tests: frames waiting and the current played count.
     size_t queued() const;
     int32_t playedFrames() const { return m_played.load(); }

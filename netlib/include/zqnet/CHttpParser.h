@@ -48,12 +48,14 @@ public:
     ~CHttpParser();
 
     // Builds the request text into sendData and returns it; null on failure with lastError 6
-    // (POST file unreadable), 7 (bad method) or 12 (file above kHttpMaxBodyBytes). A failed call
-    // also frees the previous request, so a following httpRequest sends nothing.
-    // GET: "<method> <url> HTTP/1.1", "Host" (when host is non-empty), "Accept:*/*",
-    // "Connection: Close", "Authorization: Basic <base64(auth)>" when auth is non-empty.
-    // POST: request line and "Host", then a multipart/form-data body carrying `file` as
-    // "configs.bin".
+    // (POST file unreadable), 7 (bad method) or 12 (no url, a line break in url or host, file
+    // above kHttpMaxBodyBytes). A failed call also frees the previous request, so a following
+    // httpRequest sends nothing. The method is matched in any case and sent in capitals.
+    // GET: request line, "Host" (when host is non-empty), "Accept:*/*", "Connection: Close",
+    // "Authorization: Basic <base64(auth)>" (when auth is non-empty), blank line.
+    // POST: request line, "Host", then a multipart/form-data body carrying the file as
+    // "configs.bin", under the boundary "----ipcamera" (or a numbered variant of it when the
+    // file happens to contain that text).
     char* setRequest(const char* url, const char* method, const char* host, const char* file,
                      const char* auth);
 
@@ -97,13 +99,6 @@ private:
     // Content-Length value: -1 when absent, -2 when present but not a number within
     // 0..kHttpMaxBodyBytes.
     long long parseConetentLength();
-
-    int fail(int code);
-    int finish(int code);
-    int readBody(long long length, int rounds, const char* initial, int initialBytes);
-    int readUntilClose(int rounds, const char* initial, int initialBytes);
-    // One wait round for `events`: 1 ready, 0 idle, -1 poll error.
-    int waitRound(short events);
 
     std::atomic<int> lastError;
     char* sendData;
