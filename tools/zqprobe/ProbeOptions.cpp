@@ -40,14 +40,14 @@ bool toInt(const char* text, int& out) {
 }
 
 bool parseCommand(const char* text, CommandStep& step) {
-    const std::string spec(text);
-    const size_t first = spec.find(':');
-    if (!toInt(spec.substr(0, first).c_str(), step.command))
+    const std::string given(text);
+    const size_t first = given.find(':');
+    if (!toInt(given.substr(0, first).c_str(), step.command))
         return false;
     if (first == std::string::npos)
         return true;
-    const size_t second = spec.find(':', first + 1);
-    const std::string p1 = spec.substr(first + 1, second == std::string::npos
+    const size_t second = given.find(':', first + 1);
+    const std::string p1 = given.substr(first + 1, second == std::string::npos
                                                       ? std::string::npos
                                                       : second - first - 1);
     const bool takesName = step.command == 45 || (step.command >= 48 && step.command <= 50);
@@ -60,7 +60,7 @@ bool parseCommand(const char* text, CommandStep& step) {
         step.param1 = value;
     }
     if (second != std::string::npos) {
-        if (!toInt(spec.substr(second + 1).c_str(), value))
+        if (!toInt(given.substr(second + 1).c_str(), value))
             return false;
         step.param2 = value;
     }
