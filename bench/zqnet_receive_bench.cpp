@@ -66,13 +66,16 @@ void onFrame(int type, FRAME_HEAD* frame, void* user, int) {
     if (type != ZQ_MEDIA_VIDEO)
         return;
     if (counter->lastNumber >= 0 && frame->cameraWord0 != counter->lastNumber + 1)
-        counter->lost += static_cast<uint64_t>(std::abs(frame->cameraWord0 - counter->lastNumber - 1));
+        counter->lost +=
+            static_cast<uint64_t>(std::abs(frame->cameraWord0 - counter->lastNumber - 1));
     counter->lastNumber = frame->cameraWord0;
     counter->frames++;
     counter->bytes += static_cast<uint64_t>(frame->length) + 48;
 }
 
-int onEvent(int, int, int*, void*, int) { return 0; }
+int onEvent(int, int, int*, void*, int) {
+    return 0;
+}
 
 std::vector<uint8_t> liveLogin() {
     std::vector<uint8_t> packet(12 + 161, 0);

@@ -14,7 +14,7 @@ namespace zq {
 
 // Send budgets: how many consecutive 10 ms rounds without progress a send may wait.
 enum SendRetries : int {
-    kRetryMediaRequest = 0,   // login, video, talk, playback control: fail on the first stall
+    kRetryMediaRequest = 0, // login, video, talk, playback control: fail on the first stall
     kRetryAudioOrControl = 100,
     kRetryServerPush = 300,
 };

@@ -31,8 +31,8 @@ private:
 
     mutable std::mutex m_lock;
     std::array<NetMessage, kSlots> m_slots{}; // guarded by m_lock
-    int m_read;                                // guarded by m_lock
-    int m_write;                               // guarded by m_lock
+    int m_read;                               // guarded by m_lock
+    int m_write;                              // guarded by m_lock
 };
 
 } // namespace zq

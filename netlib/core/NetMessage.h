@@ -16,13 +16,13 @@ struct NetMessage {
 
 // Message codes shared by the channel threads.
 enum MessageCode : int32_t {
-    kMsgQuit = 18,           // end the thread
-    kMsgReconnect = 1025,    // close the connection and start over
-    kMsgRecordInfo = 256,    // "AVThread": record information arrived
-    kMsgSeekReached = 257,   // "AVThread": the camera reached a seek target
-    kMsgPause = 258,         // "AVThread": stop delivery
-    kMsgResume = 259,        // "AVThread": refill, then deliver again
-    kMsgShowOneFrame = 260,  // "AVThread": let one frame through while paused
+    kMsgQuit = 18,          // end the thread
+    kMsgReconnect = 1025,   // close the connection and start over
+    kMsgRecordInfo = 256,   // "AVThread": record information arrived
+    kMsgSeekReached = 257,  // "AVThread": the camera reached a seek target
+    kMsgPause = 258,        // "AVThread": stop delivery
+    kMsgResume = 259,       // "AVThread": refill, then deliver again
+    kMsgShowOneFrame = 260, // "AVThread": let one frame through while paused
 };
 
 } // namespace zq

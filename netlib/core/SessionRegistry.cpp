@@ -18,7 +18,9 @@ NetHandle* SessionRegistry::add(int32_t type, std::shared_ptr<RegisteredSession>
     return handle;
 }
 
-NetHandle* SessionRegistry::addEmpty(int32_t type) { return add(type, nullptr); }
+NetHandle* SessionRegistry::addEmpty(int32_t type) {
+    return add(type, nullptr);
+}
 
 bool SessionRegistry::known(NetHandle* handle) const {
     std::lock_guard lock(m_lock);

@@ -38,11 +38,9 @@ public:
     MediaChannelSession(StatusCallback onStatus, FrameCallback onFrame, void* user, int index)
         : m_onStatus(onStatus), m_onFrame(onFrame), m_user(user), m_index(index) {}
 
-    bool start(bool udt, const char* playFile, DEVICE_PARAM* param, int buffering,
-               int linkFlags) {
-        m_client = std::make_shared<CClient>(playFile, param, buffering,
-                                             std::weak_ptr<MediaSink>(shared_from_this()),
-                                             linkFlags);
+    bool start(bool udt, const char* playFile, DEVICE_PARAM* param, int buffering, int linkFlags) {
+        m_client = std::make_shared<CClient>(
+            playFile, param, buffering, std::weak_ptr<MediaSink>(shared_from_this()), linkFlags);
         if (udt)
             m_client->setTransport(std::make_unique<zq::CUDP>());
         else
@@ -149,8 +147,8 @@ ZQ_API NetHandle* ZQ_CALL zq_open_device(int type, const char* playFile, DEVICE_
         case kChannelTcp: {
             if (!param)
                 return type == kChannelTcp ? registry.addEmpty(type) : nullptr;
-            auto session = std::make_shared<MediaChannelSession>(onStatus, onFrame, user,
-                                                                 linkFlags & 0xFFFF);
+            auto session =
+                std::make_shared<MediaChannelSession>(onStatus, onFrame, user, linkFlags & 0xFFFF);
             if (!session->start(type == kChannelUdt, playFile, param, buffering, linkFlags)) {
                 session->close();
                 return type == kChannelTcp ? registry.addEmpty(type) : nullptr;
@@ -216,7 +214,9 @@ ZQ_API int ZQ_CALL zq_seek_record(NetHandle* handle, double percent) {
     });
 }
 
-ZQ_API int ZQ_CALL zq_get_image(NetHandle* /*handle*/) { return 0; }
+ZQ_API int ZQ_CALL zq_get_image(NetHandle* /*handle*/) {
+    return 0;
+}
 
 ZQ_API int ZQ_CALL zq_send_talk_data(NetHandle* handle, int /*unused*/, int /*a*/, int /*b*/,
                                      int length, const char* data) {
@@ -225,8 +225,7 @@ ZQ_API int ZQ_CALL zq_send_talk_data(NetHandle* handle, int /*unused*/, int /*a*
 }
 
 ZQ_API int ZQ_CALL zq_post_media_msg(NetHandle* handle, int code, int param1, int param2) {
-    return withMedia(handle,
-                     [&](CClient& client) { client.postMessage(code, param1, param2); });
+    return withMedia(handle, [&](CClient& client) { client.postMessage(code, param1, param2); });
 }
 
 ZQ_API NetHandle* ZQ_CALL zq_open_ctrl_road(int type, DEVICE_PARAM* param, CtrlCallback onCtrl,
@@ -243,7 +242,9 @@ ZQ_API NetHandle* ZQ_CALL zq_open_ctrl_road(int type, DEVICE_PARAM* param, CtrlC
     });
 }
 
-ZQ_API int ZQ_CALL zq_close_ctrl_road(NetHandle* handle) { return zq_close_device(handle); }
+ZQ_API int ZQ_CALL zq_close_ctrl_road(NetHandle* handle) {
+    return zq_close_device(handle);
+}
 
 ZQ_API int ZQ_CALL zq_post_ctrl_road_msg(NetHandle* handle, int code, int, int) {
     return zq::guarded<int>(1, [&] {

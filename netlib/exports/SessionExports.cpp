@@ -14,8 +14,8 @@ NetHandle* openH264(int type, const char* playFile, DEVICE_PARAM* param, int buf
                     int linkFlags, EventCallback onEvent, FrameCallback onFrame, void* user) {
     const auto transport =
         type == ZQ_TYPE_H264_UDT ? H264Session::Transport::Udt : H264Session::Transport::Tcp;
-    auto session = std::make_shared<H264Session>(transport, playFile, param, buffering,
-                                                 linkFlags, onEvent, onFrame, user);
+    auto session = std::make_shared<H264Session>(transport, playFile, param, buffering, linkFlags,
+                                                 onEvent, onFrame, user);
     if (!session->start()) {
         session->close();
         return nullptr;

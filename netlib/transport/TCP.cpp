@@ -31,7 +31,9 @@ int waitFor(int fd, short events) {
 
 } // namespace
 
-CTCP::~CTCP() { close(); }
+CTCP::~CTCP() {
+    close();
+}
 
 int CTCP::open() {
     close();

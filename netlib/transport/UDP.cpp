@@ -33,9 +33,13 @@ void ensureUdtStarted() {
     std::call_once(started, [] { UDT::startup(); });
 }
 
-CUDP::CUDP() : m_socket(kInvalid) { ensureUdtStarted(); }
+CUDP::CUDP() : m_socket(kInvalid) {
+    ensureUdtStarted();
+}
 
-CUDP::~CUDP() { close(); }
+CUDP::~CUDP() {
+    close();
+}
 
 int CUDP::open() {
     close();
@@ -77,8 +81,7 @@ int CUDP::connect(const char* host, int port) {
     // 10 ms steps instead, looking at the cancel flag each time.
     const bool blocking = false;
     UDT::setsockopt(m_socket, 0, UDT_RCVSYN, &blocking, sizeof blocking);
-    if (UDT::connect(m_socket, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) ==
-        UDT::ERROR)
+    if (UDT::connect(m_socket, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) == UDT::ERROR)
         return kIoUdtError;
     for (int step = 0; step < kConnectSteps; ++step) {
         if (cancelled())
@@ -98,7 +101,9 @@ int CUDP::connect(const char* host, int port) {
     return kIoUdtError;
 }
 
-void CUDP::cancel() { CSockBase::cancel(); }
+void CUDP::cancel() {
+    CSockBase::cancel();
+}
 
 int CUDP::send(const void* buf, int len, int /*flags*/) {
     if (cancelled())

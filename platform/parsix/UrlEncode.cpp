@@ -16,8 +16,7 @@ bool isHex(char c) {
 // A query text may hold values that were encoded on their own (a preset name with '&' in it):
 // their escapes pass through once instead of being encoded again.
 bool startsEscape(std::string_view text, size_t at) {
-    return text[at] == '%' && at + 2 < text.size() && isHex(text[at + 1]) &&
-           isHex(text[at + 2]);
+    return text[at] == '%' && at + 2 < text.size() && isHex(text[at + 1]) && isHex(text[at + 2]);
 }
 
 std::string encode(std::string_view text, bool keepSeparators) {

@@ -17,8 +17,8 @@ bool CXMLParse::ParseData(const char* data, size_t length) {
     m_document->valid = false;
     if (!data)
         return false;
-    const auto result = m_document->xml.load_buffer(data, length, pugi::parse_default,
-                                                    pugi::encoding_utf8);
+    const auto result =
+        m_document->xml.load_buffer(data, length, pugi::parse_default, pugi::encoding_utf8);
     m_document->valid = static_cast<bool>(result);
     return m_document->valid;
 }

@@ -11,6 +11,8 @@ uint32_t tickMs() {
     return static_cast<uint32_t>(ms);
 }
 
-void sleepMs(unsigned ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+void sleepMs(unsigned ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
 
 } // namespace sys

@@ -9,7 +9,9 @@ namespace sys {
 uint32_t tickMs();
 
 // Milliseconds elapsed since `startMs`, correct across one wrap of the tick.
-inline uint32_t elapsedMs(uint32_t startMs) { return tickMs() - startMs; }
+inline uint32_t elapsedMs(uint32_t startMs) {
+    return tickMs() - startMs;
+}
 
 void sleepMs(unsigned ms);
 

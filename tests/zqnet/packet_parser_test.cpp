@@ -21,7 +21,8 @@ struct RecordingSink : MediaSink {
 
     void onMediaStatus(int code, int& value, int) override { statuses.emplace_back(code, value); }
     void onMediaFrame(int type, FRAME_HEAD* frame) override {
-        frames.push_back({type, *frame, std::vector<char>(frame->data, frame->data + frame->length)});
+        frames.push_back(
+            {type, *frame, std::vector<char>(frame->data, frame->data + frame->length)});
     }
 };
 
@@ -53,7 +54,9 @@ protected:
         sink = std::make_shared<RecordingSink>();
         client = std::make_shared<CClient>(nullptr, &param, 0, sink, 3);
     }
-    void feed(const std::vector<uint8_t>& bytes) { client->appendAndParse(bytes.data(), bytes.size()); }
+    void feed(const std::vector<uint8_t>& bytes) {
+        client->appendAndParse(bytes.data(), bytes.size());
+    }
 
     DEVICE_PARAM param;
     std::shared_ptr<RecordingSink> sink;
@@ -153,7 +156,7 @@ TEST_F(PacketParser, RecordInformationOfTheWrongSizeIsReported) {
     writeInt(info.data() + kHeaderSize, 1);
     feed(info);
     const std::vector<std::pair<int, int>> expected = {{kStatusPlayback, kPlaybackBadInfo},
-                                                      {kStatusPlayback, 28}};
+                                                       {kStatusPlayback, 28}};
     EXPECT_EQ(sink->statuses, expected);
 }
 

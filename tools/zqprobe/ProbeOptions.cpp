@@ -47,9 +47,8 @@ bool parseCommand(const char* text, CommandStep& step) {
     if (first == std::string::npos)
         return true;
     const size_t second = given.find(':', first + 1);
-    const std::string p1 = given.substr(first + 1, second == std::string::npos
-                                                      ? std::string::npos
-                                                      : second - first - 1);
+    const std::string p1 = given.substr(
+        first + 1, second == std::string::npos ? std::string::npos : second - first - 1);
     const bool takesName = step.command == 45 || (step.command >= 48 && step.command <= 50);
     int value = 0;
     if (takesName) {

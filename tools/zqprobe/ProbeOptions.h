@@ -25,8 +25,8 @@ struct ProbeOptions {
     bool reconnect = true;
     bool listen = false;
     int seconds = 10;
-    std::string playFile;     // camera-side record to play instead of live
-    double seekPercent = -1;  // seek there after two seconds of playback
+    std::string playFile;              // camera-side record to play instead of live
+    double seekPercent = -1;           // seek there after two seconds of playback
     std::vector<CommandStep> commands; // sent once the media channel logs in
     std::vector<std::string> cgi;      // CGI commands sent directly, answers printed
 };

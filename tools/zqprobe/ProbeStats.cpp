@@ -42,9 +42,9 @@ std::string ProbeStats::takeSecond(int second) {
     std::snprintf(line, sizeof line,
                   "[%3ds] video %3u fps %7.1f kbit/s (stated %d fps, %d kbit/s) key %u "
                   "(every %u) | audio %u blocks %llu B | gaps %d",
-                  second, m_videoFrames, static_cast<double>(m_videoBytes) * 8 / 1000,
-                  m_frameRate, m_statedBitRate / 1000, m_keyFrames, m_keyInterval,
-                  m_audioBlocks, static_cast<unsigned long long>(m_audioBytes), m_counterGaps);
+                  second, m_videoFrames, static_cast<double>(m_videoBytes) * 8 / 1000, m_frameRate,
+                  m_statedBitRate / 1000, m_keyFrames, m_keyInterval, m_audioBlocks,
+                  static_cast<unsigned long long>(m_audioBytes), m_counterGaps);
     std::string out = line;
     for (const auto& event : m_events)
         out += "\n        event " + event;

@@ -71,7 +71,8 @@ int runCgi(const zqprobe::ProbeOptions& options, const std::string& command) {
     const std::string host = options.host + ":" + std::to_string(options.webPort);
     CHttpParser http;
     int code = http.createHttpSocket();
-    if (code == kHttpSuccess && !http.setRequest(path.c_str(), "GET", host.c_str(), nullptr, nullptr))
+    if (code == kHttpSuccess &&
+        !http.setRequest(path.c_str(), "GET", host.c_str(), nullptr, nullptr))
         code = http.GetLastError();
     if (code == kHttpSuccess)
         code = http.httpConnect(options.host.c_str(), static_cast<short>(options.webPort));
@@ -91,8 +92,11 @@ void sendCommands(NetHandle* handle, const zqprobe::ProbeOptions& options) {
         const intptr_t param1 =
             step.text.empty() ? step.param1 : reinterpret_cast<intptr_t>(step.text.c_str());
         const intptr_t param2 = step.text.empty() ? step.param2 : param1;
-        std::printf("command %d %ld %ld\n", step.command, static_cast<long>(param1),
-                    static_cast<long>(param2));
+        if (step.text.empty())
+            std::printf("command %d %ld %ld\n", step.command, static_cast<long>(param1),
+                        static_cast<long>(param2));
+        else
+            std::printf("command %d \"%s\"\n", step.command, step.text.c_str());
         zq_net_setcommand(handle, step.command, param1, param2);
     }
 }
@@ -125,9 +129,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "zqprobe: cannot open the camera\n");
         return 1;
     }
-    std::printf("watching %s:%d (%s, stream %d) for %d s\n", options->host.c_str(),
-                options->port, options->udt ? "UDT" : "TCP", options->streamType,
-                options->seconds);
+    std::printf("watching %s:%d (%s, stream %d) for %d s\n", options->host.c_str(), options->port,
+                options->udt ? "UDT" : "TCP", options->streamType, options->seconds);
 
     bool commandsSent = false;
     for (int second = 1; second <= options->seconds && !g_interrupted; ++second) {

@@ -87,7 +87,9 @@ int CClient::sendTalk(const void* data, int length) {
     return sendPacket(packet, static_cast<size_t>(size), kRetryMediaRequest);
 }
 
-void CClient::requestLogout() { m_ring.post(kMsgLogout); }
+void CClient::requestLogout() {
+    m_ring.post(kMsgLogout);
+}
 
 int CClient::sendLogin() {
     if (m_playback && m_playback->target().valid) {

@@ -24,15 +24,15 @@ public:
     static constexpr unsigned kStopWaitMs = 5000;
     static constexpr uint32_t kWatchdogMs = 15000;
 
-    CClient(const char* playFile, DEVICE_PARAM* param, int buffering,
-            std::weak_ptr<MediaSink> sink, int linkFlags);
+    CClient(const char* playFile, DEVICE_PARAM* param, int buffering, std::weak_ptr<MediaSink> sink,
+            int linkFlags);
     ~CClient() override;
 
     void onPacket(const uint8_t* packet, size_t size) override;
 
-    bool start();       // "NetThread" (and "AVThread" for records); false when already running
+    bool start(); // "NetThread" (and "AVThread" for records); false when already running
     bool running() const { return m_netThread.running(); }
-    void stop();        // bounded: kStopWaitMs per thread
+    void stop(); // bounded: kStopWaitMs per thread
 
     // Requests, from any thread. Results are SendResult values.
     int sendLoginNow() { return sendLogin(); }

@@ -32,10 +32,9 @@ std::string withName(std::string_view prefix, intptr_t namePointer) {
 
 const char* ptzMoveName(int moveCode) {
     static const char* const kMoves[] = {
-        "ptzMoveUp",         "ptzMoveDown",       "ptzMoveLeft",
-        "ptzMoveRight",      "ptzMoveTopLeft",    "ptzMoveTopRight",
-        "ptzMoveBottomLeft", "ptzMoveBottomRight", "ptzReset",
-        "ptzStopRun",
+        "ptzMoveUp",      "ptzMoveDown",     "ptzMoveLeft",       "ptzMoveRight",
+        "ptzMoveTopLeft", "ptzMoveTopRight", "ptzMoveBottomLeft", "ptzMoveBottomRight",
+        "ptzReset",       "ptzStopRun",
     };
     if (moveCode >= 0 && moveCode <= 9)
         return kMoves[moveCode];
@@ -44,12 +43,23 @@ const char* ptzMoveName(int moveCode) {
     return nullptr;
 }
 
-bool isPtzMove(int code) { return ptzMoveName(code) != nullptr; }
+bool isPtzMove(int code) {
+    return ptzMoveName(code) != nullptr;
+}
 
 bool isControlQuery(int code) {
     switch (code) {
-    case 25: case 27: case 28: case 29: case 36: case 40:
-    case 42: case 44: case 46: case 47: case 105:
+    case 25:
+    case 27:
+    case 28:
+    case 29:
+    case 36:
+    case 40:
+    case 42:
+    case 44:
+    case 46:
+    case 47:
+    case 105:
         return true;
     default:
         return false;
@@ -58,19 +68,32 @@ bool isControlQuery(int code) {
 
 std::string cgiCommandText(int command, intptr_t param1, intptr_t param2) {
     switch (command) {
-    case 31: return withNumber("setSaturation&saturation=", param1);
-    case 32: return withNumber("setHue&hue=", param1);
-    case 33: return withNumber("setContrast&constrast=", param1);
-    case 34: return withNumber("setBrightness&brightness=", param1);
-    case 35: return withNumber("setSharpness&sharpness=", param1);
-    case 37: return withNumber("mirrorVideo&isMirror=", param2);
-    case 38: return withNumber("flipVideo&isFlip=", param2);
-    case 39: return withNumber("setMainVideoStreamType&streamType=", param1);
-    case 43: return withNumber("setPwrFreq&freq=", param1);
-    case 45: return withName("ptzStartCruise&mapName=", param1);
-    case 48: return withName("ptzGotoPresetPoint&name=", param1);
-    case 49: return withName("ptzDeletePresetPoint&name=", param1);
-    case 50: return withName("ptzAddPresetPoint&name=", param1);
+    case 31:
+        return withNumber("setSaturation&saturation=", param1);
+    case 32:
+        return withNumber("setHue&hue=", param1);
+    case 33:
+        return withNumber("setContrast&constrast=", param1);
+    case 34:
+        return withNumber("setBrightness&brightness=", param1);
+    case 35:
+        return withNumber("setSharpness&sharpness=", param1);
+    case 37:
+        return withNumber("mirrorVideo&isMirror=", param2);
+    case 38:
+        return withNumber("flipVideo&isFlip=", param2);
+    case 39:
+        return withNumber("setMainVideoStreamType&streamType=", param1);
+    case 43:
+        return withNumber("setPwrFreq&freq=", param1);
+    case 45:
+        return withName("ptzStartCruise&mapName=", param1);
+    case 48:
+        return withName("ptzGotoPresetPoint&name=", param1);
+    case 49:
+        return withName("ptzDeletePresetPoint&name=", param1);
+    case 50:
+        return withName("ptzAddPresetPoint&name=", param1);
     case 61:
         if (param1 == 0)
             return "openInfraLed";
@@ -79,10 +102,14 @@ std::string cgiCommandText(int command, intptr_t param1, intptr_t param2) {
         if (param1 == 2)
             return withNumber("setInfraLedConfig&mode=", param2);
         return {};
-    case 64: return "zoomIn";
-    case 65: return "zoomOut";
-    case 66: return "zoomStop";
-    default: return {};
+    case 64:
+        return "zoomIn";
+    case 65:
+        return "zoomOut";
+    case 66:
+        return "zoomStop";
+    default:
+        return {};
     }
 }
 

@@ -67,16 +67,22 @@ bool CCtrl::queueWork(int query, std::string command) {
     return true;
 }
 
-bool CCtrl::postQuery(int code) { return queueWork(code, {}); }
+bool CCtrl::postQuery(int code) {
+    return queueWork(code, {});
+}
 
-bool CCtrl::postCgi(std::string command) { return queueWork(0, std::move(command)); }
+bool CCtrl::postCgi(std::string command) {
+    return queueWork(0, std::move(command));
+}
 
 void CCtrl::notify(int code, const void* payload, int length) {
     if (auto sink = m_sink.lock())
         sink->onControl(code, payload, length);
 }
 
-void CCtrl::notifyValue(int code, int32_t value) { notify(code, &value, sizeof value); }
+void CCtrl::notifyValue(int code, int32_t value) {
+    notify(code, &value, sizeof value);
+}
 
 // The camera answers every CGI request with result -8 when the user or password is wrong;
 // logging in on the binary channel would only be refused again and again.
@@ -196,8 +202,7 @@ void CCtrl::runQueuedWork() {
 int CCtrl::fetchFile(const std::string& path, std::string* body) {
     const std::string host = hostText();
     const std::string hostHeader = host + ":" + std::to_string(m_param->httpPort);
-    return cgi::get(m_http, host.c_str(), m_param->httpPort, hostHeader, "/" + path, kRounds,
-                    body);
+    return cgi::get(m_http, host.c_str(), m_param->httpPort, hostHeader, "/" + path, kRounds, body);
 }
 
 void CCtrl::runQuery(int code) {

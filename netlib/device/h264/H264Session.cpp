@@ -24,8 +24,8 @@ std::unique_ptr<CSockBase> makeTransport(H264Session::Transport kind) {
 } // namespace
 
 H264Session::H264Session(Transport transport, const char* playFile, DEVICE_PARAM* param,
-                         int buffering, int linkFlags, EventCallback onEvent,
-                         FrameCallback onFrame, void* user)
+                         int buffering, int linkFlags, EventCallback onEvent, FrameCallback onFrame,
+                         void* user)
     : m_param(param), m_transport(transport), m_index(linkFlags & 0xFFFF), m_onEvent(onEvent),
       m_onFrame(onFrame), m_user(user) {
     // Channels hold this session weakly; they are built in start(), once shared_from_this works.
@@ -40,8 +40,7 @@ H264Session::~H264Session() = default;
 bool H264Session::start() {
     auto self = shared_from_this();
     m_client = std::make_shared<CClient>(m_hasPlayFile ? m_playFile.c_str() : nullptr, m_param,
-                                         m_buffering, std::weak_ptr<MediaSink>(self),
-                                         m_linkFlags);
+                                         m_buffering, std::weak_ptr<MediaSink>(self), m_linkFlags);
     m_ctrl = std::make_shared<CCtrl>(m_param, std::weak_ptr<ControlSink>(self));
     m_ctrl->setTransport(makeTransport(m_transport));
     m_client->setTransport(makeTransport(m_transport));
@@ -94,8 +93,7 @@ void H264Session::startMediaOnce() {
 }
 
 void H264Session::onControl(int code, const void* payload, int length) {
-    if (code == kLoginReply && length >= 4 &&
-        readInt(static_cast<const uint8_t*>(payload)) == 0)
+    if (code == kLoginReply && length >= 4 && readInt(static_cast<const uint8_t*>(payload)) == 0)
         startMediaOnce();
     event(ZQ_EVENT_CONTROL, code, static_cast<int*>(const_cast<void*>(payload)), length);
 }

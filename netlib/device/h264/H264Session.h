@@ -67,7 +67,7 @@ private:
     std::shared_ptr<CCtrl> m_ctrl;
     sys::Thread m_ptzThread;
     MessageRing m_ptzRing;
-    CHttpParser m_ptzHttp; // PTZ thread only, userQuit() from close()
+    CHttpParser m_ptzHttp;       // PTZ thread only, userQuit() from close()
     std::mutex m_mediaStartLock; // the login reply may come again after a reconnect
     CallbackGate m_gate;
 };

@@ -11,20 +11,20 @@ namespace zq::h264 {
 enum MediaStatus : int {
     kStatusConnectFailed = 0, // value 1 TCP, 2 UDT, 3 a reconnect attempt
     kStatusReconnecting = 1,
-    kStatusLoggedIn = 2,      // value 4
-    kStatusCamera16 = 4,      // packet 16, value + 10
-    kStatusPlayback = 5,      // values below
-    kStatusTalkGranted = 9,   // packet 20
-    kStatusTalkEnded = 10,    // packet 21
+    kStatusLoggedIn = 2,    // value 4
+    kStatusCamera16 = 4,    // packet 16, value + 10
+    kStatusPlayback = 5,    // values below
+    kStatusTalkGranted = 9, // packet 20
+    kStatusTalkEnded = 10,  // packet 21
 };
 
 enum PlaybackValue : int {
     kPlaybackEnd = 24,
-    kPlaybackLost = 25,        // live: connection lost for good; playback: frame rate unknown
-    kPlaybackBuffering = 26,   // extra = fill percentage (0 while seeking)
-    kPlaybackInfoBase = 27,    // + first word of the record information
+    kPlaybackLost = 25,      // live: connection lost for good; playback: frame rate unknown
+    kPlaybackBuffering = 26, // extra = fill percentage (0 while seeking)
+    kPlaybackInfoBase = 27,  // + first word of the record information
     kPlaybackBadInfo = 30,
-    kPlaybackPosition = 31,    // extra = played * 10000 / total
+    kPlaybackPosition = 31, // extra = played * 10000 / total
     kPlaybackPaused = 32,
 };
 

@@ -13,14 +13,18 @@ constexpr size_t kNameField = 64;
 
 } // namespace
 
-bool isHeader(const uint8_t* bytes) { return std::memcmp(bytes + 4, kMagic, 4) == 0; }
+bool isHeader(const uint8_t* bytes) {
+    return std::memcmp(bytes + 4, kMagic, 4) == 0;
+}
 
 long packetSize(const uint8_t* bytes) {
     const int32_t payload = readInt(bytes + 8);
     return payload < 0 ? -1 : static_cast<long>(payload) + kHeaderSize;
 }
 
-int32_t commandOf(const uint8_t* packet) { return readInt(packet); }
+int32_t commandOf(const uint8_t* packet) {
+    return readInt(packet);
+}
 
 std::vector<uint8_t> makePacket(int32_t command, int& length) {
     std::vector<uint8_t> packet(static_cast<size_t>(kHeaderSize + std::max(length, 0)), 0);
@@ -43,7 +47,9 @@ std::string_view fieldText(const char* field, size_t capacity) {
 
 namespace {
 
-std::string_view userOf(const DEVICE_PARAM& p) { return fieldText(p.user, sizeof p.user); }
+std::string_view userOf(const DEVICE_PARAM& p) {
+    return fieldText(p.user, sizeof p.user);
+}
 std::string_view passwordOf(const DEVICE_PARAM& p) {
     return fieldText(p.password, sizeof p.password);
 }
@@ -109,7 +115,9 @@ std::vector<uint8_t> seekRequest(int32_t targetMs) {
     return packet;
 }
 
-std::vector<uint8_t> emptyRequest(int32_t command) { return packetWithPayload(command, 0); }
+std::vector<uint8_t> emptyRequest(int32_t command) {
+    return packetWithPayload(command, 0);
+}
 
 bool parseMediaFrame(const uint8_t* packet, size_t size, MediaFrame& frame) {
     if (size < static_cast<size_t>(kHeaderSize + kMediaHeaderSize))
@@ -119,8 +127,8 @@ bool parseMediaFrame(const uint8_t* packet, size_t size, MediaFrame& frame) {
     const uint8_t* header = packet + kHeaderSize;
     // Word 2 carries the video length, word 3 the audio length.
     const int32_t dataLength = readInt(header + (command == kVideoFrame ? 8 : 12));
-    if (dataLength < 0 || static_cast<int64_t>(payloadLength) !=
-                              static_cast<int64_t>(dataLength) + kMediaHeaderSize)
+    if (dataLength < 0 ||
+        static_cast<int64_t>(payloadLength) != static_cast<int64_t>(dataLength) + kMediaHeaderSize)
         return false;
     frame.header = header;
     frame.data = header + kMediaHeaderSize;

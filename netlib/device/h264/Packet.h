@@ -71,7 +71,7 @@ void putText(uint8_t* field, size_t width, std::string_view text);
 std::string_view fieldText(const char* field, size_t capacity);
 
 // Requests.
-std::vector<uint8_t> liveRequest(int32_t command, const DEVICE_PARAM& param); // 0-3
+std::vector<uint8_t> liveRequest(int32_t command, const DEVICE_PARAM& param);  // 0-3
 std::vector<uint8_t> audioRequest(int32_t command, const DEVICE_PARAM& param); // 4, 5, 8
 std::vector<uint8_t> playbackLogin(const DEVICE_PARAM& param, int32_t recordKind,
                                    std::string_view fileName);

@@ -45,9 +45,8 @@ CPlayback::CPlayback(CClient& client, int capacity, int prebuffer)
 CPlayback::~CPlayback() = default;
 
 bool CPlayback::start(std::shared_ptr<CClient> owner) {
-    return m_thread.start("AVThread", [owner](sys::WorkerContext& c) {
-        owner->playback()->run(c);
-    });
+    return m_thread.start("AVThread",
+                          [owner](sys::WorkerContext& c) { owner->playback()->run(c); });
 }
 
 void CPlayback::stop(unsigned waitMs) {
@@ -60,7 +59,9 @@ size_t CPlayback::queued() const {
     return m_queue.size();
 }
 
-bool CPlayback::wantsPause() const { return queued() >= m_capacity; }
+bool CPlayback::wantsPause() const {
+    return queued() >= m_capacity;
+}
 
 void CPlayback::onRecordInfo(const uint8_t* payload, size_t length) {
     const int index = m_client.index();
@@ -89,7 +90,8 @@ void CPlayback::onSeekReached(int32_t firstWord, int32_t reachedMs) {
 void CPlayback::enqueue(int32_t mediaType, const FRAME_HEAD& head) {
     if (m_seeking.load())
         return;
-    auto data = std::unique_ptr<char[]>(new (std::nothrow) char[static_cast<size_t>(head.length) + 3]);
+    auto data =
+        std::unique_ptr<char[]>(new (std::nothrow) char[static_cast<size_t>(head.length) + 3]);
     if (!data)
         return; // no memory for the copy: drop this frame
     std::memcpy(data.get(), head.data, static_cast<size_t>(head.length));

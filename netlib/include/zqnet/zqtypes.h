@@ -6,14 +6,14 @@
 // session: the library reads it again on every (re)connect, so a caller may change
 // `streamType` and then ask for a media re-login.
 typedef struct DEVICE_PARAM {
-    int32_t id;          // sent in logins and keep-alives
-    char host[128];      // IP address or host name, or UID for peer-to-peer
-    int32_t port;        // control and media port; the low 16 bits are the TCP/UDT port
-    char user[20];       // NUL-terminated
-    char password[20];   // NUL-terminated
-    uint8_t streamType;  // 0 main stream, 1 sub stream; sent in video requests
+    int32_t id;         // sent in logins and keep-alives
+    char host[128];     // IP address or host name, or UID for peer-to-peer
+    int32_t port;       // control and media port; the low 16 bits are the TCP/UDT port
+    char user[20];      // NUL-terminated
+    char password[20];  // NUL-terminated
+    uint8_t streamType; // 0 main stream, 1 sub stream; sent in video requests
     uint8_t pad;
-    uint16_t httpPort;   // CGI port; equal to `port` when the camera serves both on one port
+    uint16_t httpPort; // CGI port; equal to `port` when the camera serves both on one port
 } DEVICE_PARAM;
 
 #ifdef __cplusplus
@@ -23,7 +23,7 @@ static_assert(sizeof(DEVICE_PARAM) == 180, "DEVICE_PARAM is a 180-byte record");
 // One media frame handed to a frame callback. The frame and its data belong to the library and
 // are valid only during the callback: copy what you keep.
 typedef struct FRAME_HEAD {
-    int32_t type;        // 264 video, 265 audio
+    int32_t type; // 264 video, 265 audio
     int32_t reserved;
     int32_t cameraWord0; // media header word 0, passed through
     int32_t cameraWord1; // media header word 1, passed through

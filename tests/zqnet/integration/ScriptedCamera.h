@@ -19,7 +19,7 @@
 class ScriptedCamera {
 public:
     struct Connection {
-        std::string preface;  // text before the first packet, if any
+        std::string preface; // text before the first packet, if any
         int firstCommand = -1;
         bool http = false;
     };

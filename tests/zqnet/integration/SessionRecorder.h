@@ -142,7 +142,7 @@ inline DEVICE_PARAM makeParam(uint16_t port, uint16_t webPort, const char* user 
 template <typename Fn> long long timedMs(Fn&& fn) {
     const auto start = std::chrono::steady_clock::now();
     fn();
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::steady_clock::now() - start)
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() -
+                                                                 start)
         .count();
 }

@@ -27,9 +27,9 @@ TEST(ScriptedCamera, OnePortModeSendsTheServerPushPrefaceOnBothChannels) {
     ASSERT_TRUE(recorder.waitFor(5s, [&] { return camera.mediaLogins() >= 1; }));
     zq_net_close(handle);
 
-    const std::string expected = "SERVERPUSH / HTTP/1.1\r\nHost: 127.0.0.1:" +
-                                 std::to_string(camera.port()) +
-                                 "\r\nAccept:*/*\r\nConnection: Close\r\n\r\n";
+    const std::string expected =
+        "SERVERPUSH / HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(camera.port()) +
+        "\r\nAccept:*/*\r\nConnection: Close\r\n\r\n";
     int control = 0, media = 0;
     for (const auto& c : camera.connections()) {
         if (c.http)

@@ -237,8 +237,8 @@ TEST_F(CameraSession, StreamSwitchLogsOutAndBackInWithTheNewStream) {
 
 TEST(NetOpen, TypeTwoAndUnknownTypes) {
     DEVICE_PARAM param = makeParam(1, 1);
-    NetHandle* none = zq_net_open(ZQ_TYPE_NONE, nullptr, &param, 0, 0, 258, nullptr, nullptr,
-                                  nullptr);
+    NetHandle* none =
+        zq_net_open(ZQ_TYPE_NONE, nullptr, &param, 0, 0, 258, nullptr, nullptr, nullptr);
     ASSERT_NE(none, nullptr);
     EXPECT_EQ(none->type, 2);
     EXPECT_EQ(none->session, nullptr);
