@@ -43,19 +43,9 @@ std::vector<uint8_t> G726Codec::encodeBlock(const int16_t* samples, size_t count
         return {};
     }
     std::memcpy(frame->data[0], samples, count * sizeof(int16_t));
-    PacketPtr packet(av_packet_alloc());
-    std::vector<uint8_t> out;
     // The block is shorter than the encoder's frame size, so it goes in as the stream's last
     // frame; flushing then yields its codes.
-    if (avcodec_send_frame(context.get(), frame.get()) < 0) {
-        return {};
-    }
-    avcodec_send_frame(context.get(), nullptr);
-    while (avcodec_receive_packet(context.get(), packet.get()) == 0) {
-        out.insert(out.end(), packet->data, packet->data + packet->size);
-        av_packet_unref(packet.get());
-    }
-    return out;
+    return encodeLastFrame(context.get(), frame.get());
 }
 
 std::vector<int16_t> G726Codec::decodeBlock(const uint8_t* data, size_t length) {

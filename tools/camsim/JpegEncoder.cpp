@@ -42,17 +42,7 @@ std::vector<uint8_t> encodeJpeg(const Picture& picture) {
         std::memcpy(frame->data[2] + y * frame->linesize[2], picture.v.data() + row,
                     static_cast<size_t>(halfWidth));
     }
-    PacketPtr packet(av_packet_alloc());
-    std::vector<uint8_t> out;
-    if (avcodec_send_frame(context.get(), frame.get()) < 0) {
-        return {};
-    }
-    avcodec_send_frame(context.get(), nullptr);
-    while (avcodec_receive_packet(context.get(), packet.get()) == 0) {
-        out.insert(out.end(), packet->data, packet->data + packet->size);
-        av_packet_unref(packet.get());
-    }
-    return out;
+    return encodeLastFrame(context.get(), frame.get());
 }
 
 } // namespace camsim
