@@ -28,6 +28,19 @@ echo "== fuzz targets (${fuzz_seconds} s each)"
 CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DVISTARO_FUZZ=ON -DVISTARO_BENCH=OFF \
   >/dev/null
 ninja -C build/fuzz fuzz_targets
+# Real camera-like streams as starting points, so the decoders' inner paths are reached quickly.
+seed_picture_corpus() {
+  local corpus=build/fuzz/corpus/picture_decode_fuzz source="-f lavfi -i testsrc2=size=160x120:rate=10"
+  mkdir -p "$corpus"
+  [ -z "$(ls -A "$corpus")" ] || return 0
+  for profile in baseline high; do
+    { printf '\x00'; ffmpeg -v error -nostdin $source -frames:v 4 -c:v libx264 -profile:v "$profile" \
+        -g 2 -f h264 -; } >"$corpus/seed-h264-$profile"
+  done
+  { printf '\x01'; ffmpeg -v error -nostdin $source -frames:v 2 -c:v mjpeg -pix_fmt yuvj422p \
+      -f mjpeg -; } >"$corpus/seed-mjpeg"
+}
+seed_picture_corpus
 for target in build/fuzz/bin/*_fuzz; do
   [ -x "$target" ] || continue
   corpus="build/fuzz/corpus/$(basename "$target")"

@@ -13,11 +13,16 @@ public:
     void onVideo(int length, bool keyFrame, int frameRate, int bitRate, int counter);
     void onAudio(int length);
     void onEvent(const std::string& line);
+    // A picture came out of the decoder / the decoder announced a picture size.
+    void onPicture();
+    void onPictureSize(int width, int height);
+    void onPcm(int bytes);
 
     // The line for the second that just ended; resets the counters.
     std::string takeSecond(int second);
     uint64_t totalVideoFrames() const;
     uint64_t totalKeyFrames() const;
+    uint64_t totalPictures() const;
     int lastCounterGap() const;
 
 private:
@@ -35,6 +40,11 @@ private:
     int m_counterGaps = 0;
     uint64_t m_totalVideo = 0;
     uint64_t m_totalKeys = 0;
+    uint32_t m_pictures = 0;
+    uint64_t m_totalPictures = 0;
+    int m_pictureWidth = 0;
+    int m_pictureHeight = 0;
+    uint64_t m_pcmBytes = 0;
     std::vector<std::string> m_events;
 };
 

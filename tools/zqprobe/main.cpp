@@ -1,8 +1,10 @@
-// zqprobe: watches one H.264 camera through libzqnet and prints what arrives every second.
+// zqprobe: watches one H.264 camera through libzqnet, decodes what arrives with libvidora, and
+// prints every second what came in and what came out.
 
 #include "ProbeOptions.h"
 #include "ProbeStats.h"
 #include "parsix/UrlEncode.h"
+#include "vidora/vidora.h"
 #include "zqnet/CHttpParser.h"
 #include "zqnet/zqnet.h"
 
@@ -21,7 +23,13 @@ std::atomic<bool> g_interrupted{false};
 struct Probe {
     zqprobe::ProbeStats stats;
     std::atomic<bool> loggedIn{false};
+    ZQ_DECODER decoder = nullptr;
+    bool soundNeedsDecoding = false; // stream 0 carries PCM, the others G.726
 };
+
+void onPictureSize(int, const PictureInfo* info, void* user) {
+    static_cast<Probe*>(user)->stats.onPictureSize(info->width, info->height);
+}
 
 std::string describeEvent(int kind, int code, const int* data, int extra) {
     char line[160];
@@ -45,11 +53,18 @@ int onEvent(int kind, int code, int* data, void* user, int extra) {
 
 void onFrame(int mediaType, FRAME_HEAD* frame, void* user, int) {
     auto* probe = static_cast<Probe*>(user);
-    if (mediaType == ZQ_MEDIA_VIDEO)
+    if (mediaType == ZQ_MEDIA_VIDEO) {
         probe->stats.onVideo(frame->length, frame->keyFrame != 0, frame->frameRate,
                              frame->cameraWord8, frame->cameraWord0);
-    else
-        probe->stats.onAudio(frame->length);
+        if (ZQ_GetYUV420Data(probe->decoder, frame->data, frame->length) != nullptr)
+            probe->stats.onPicture();
+        return;
+    }
+    probe->stats.onAudio(frame->length);
+    int pcmBytes = frame->length;
+    if (probe->soundNeedsDecoding)
+        ZQ_GetPCMData(probe->decoder, frame->data, frame->length, &pcmBytes);
+    probe->stats.onPcm(pcmBytes);
 }
 
 void fillParam(const zqprobe::ProbeOptions& options, DEVICE_PARAM& param) {
@@ -119,6 +134,14 @@ int main(int argc, char** argv) {
     DEVICE_PARAM param;
     fillParam(*options, param);
     Probe probe;
+    probe.decoder = ZQ_Create_Decoder();
+    probe.soundNeedsDecoding = options->streamType != 0;
+    if (!probe.decoder ||
+        !ZQ_Register_Decoder(probe.decoder, ZQ_DECODE_H264, onPictureSize, &probe) ||
+        !ZQ_Register_Decoder(probe.decoder, ZQ_DECODE_G726, nullptr, nullptr)) {
+        std::fprintf(stderr, "zqprobe: cannot create the decoder\n");
+        return 1;
+    }
     const bool playback = !options->playFile.empty();
     const int buffering = playback ? (400 | (50 << 16)) : 0;
     const int linkFlags = 0 | (options->reconnect ? 1 << 16 : 0);
@@ -149,9 +172,12 @@ int main(int argc, char** argv) {
         std::fflush(stdout);
     }
     zq_net_close(handle);
-    std::printf("total: %llu video frames, %llu key frames, %d counter gaps\n",
+    ZQ_UnRegister_Decoder(probe.decoder, ZQ_DECODE_G726);
+    ZQ_Release_Decoder(probe.decoder);
+    std::printf("total: %llu video frames, %llu key frames, %llu pictures, %d counter gaps\n",
                 static_cast<unsigned long long>(probe.stats.totalVideoFrames()),
                 static_cast<unsigned long long>(probe.stats.totalKeyFrames()),
+                static_cast<unsigned long long>(probe.stats.totalPictures()),
                 probe.stats.lastCounterGap());
-    return failures == 0 && probe.stats.totalVideoFrames() > 0 ? 0 : 1;
+    return failures == 0 && probe.stats.totalPictures() > 0 ? 0 : 1;
 }
