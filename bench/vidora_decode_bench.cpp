@@ -79,7 +79,7 @@ double decodeWithVidora(const clips::Clip& clip, int type) {
 
 struct Stream {
     const char* name;
-    clips::ClipSpec spec;
+    clips::ClipRecipe recipe;
     AVCodecID id;
     int type;
 };
@@ -88,7 +88,7 @@ void comparePerFrame(const std::vector<Stream>& streams, int rounds) {
     std::printf("%-14s %8s %12s %12s %9s\n", "stream", "frames", "libavcodec", "vidora",
                 "overhead");
     for (const Stream& stream : streams) {
-        const clips::ReferenceClip clip = clips::makeReferenceClip(stream.spec);
+        const clips::ReferenceClip clip = clips::makeReferenceClip(stream.recipe);
         if (!clip.error.empty()) {
             std::printf("%-14s %s\n", stream.name, clip.error.c_str());
             continue;

@@ -4,6 +4,10 @@ find_package(Threads REQUIRED)
 
 pkg_check_modules(FFMPEG REQUIRED IMPORTED_TARGET libavcodec libavutil libswscale libavformat)
 pkg_check_modules(PUGIXML REQUIRED IMPORTED_TARGET pugixml)
+pkg_check_modules(PORTAUDIO REQUIRED IMPORTED_TARGET portaudio-2.0)
+
+# Windows and widgets of the three programs; skins are Designer files loaded at run time.
+find_package(Qt6 REQUIRED COMPONENTS Core Gui Widgets UiTools Network Test)
 
 # UDT4 ships neither a pkg-config file nor a CMake package.
 find_path(UDT_INCLUDE_DIR udt.h PATH_SUFFIXES udt REQUIRED)

@@ -12,7 +12,7 @@ packages=(
   libavcodec-dev libavutil-dev libswscale-dev libavformat-dev libx264-dev
   libudt-dev libpugixml-dev libturbojpeg0-dev libsqlite3-dev
   # windows, sound
-  qt6-base-dev qt6-tools-dev libgl-dev portaudio19-dev
+  qt6-base-dev qt6-tools-dev libqt6opengl6-dev qt6-qpa-plugins fonts-dejavu-core libgl-dev portaudio19-dev
   # run-time tools and test oracles
   ffmpeg sqlite3 p7zip-full xvfb xauth python3 procps
 )

@@ -40,16 +40,16 @@ bool runFfmpeg(const std::string& arguments) {
     return std::system(command.c_str()) == 0;
 }
 
-std::string makeClip(const ClipSpec& spec, const fs::path& file) {
-    const std::string source = "-f lavfi -i testsrc2=size=" + std::to_string(spec.width) + "x" +
-                               std::to_string(spec.height) + ":rate=25 -frames:v " +
-                               std::to_string(spec.frames);
+std::string makeClip(const ClipRecipe& recipe, const fs::path& file) {
+    const std::string source = "-f lavfi -i testsrc2=size=" + std::to_string(recipe.width) + "x" +
+                               std::to_string(recipe.height) + ":rate=25 -frames:v " +
+                               std::to_string(recipe.frames);
     std::string encoder;
-    if (spec.codec == "h264") {
-        encoder = "-c:v libx264 -preset veryfast -profile:v " + spec.profile + " -pix_fmt " +
-                  spec.pixelFormat + " -g " + std::to_string(spec.keyInterval) + " -f h264";
+    if (recipe.codec == "h264") {
+        encoder = "-c:v libx264 -preset veryfast -profile:v " + recipe.profile + " -pix_fmt " +
+                  recipe.pixelFormat + " -g " + std::to_string(recipe.keyInterval) + " -f h264";
     } else {
-        encoder = "-c:v mjpeg -q:v 4 -pix_fmt " + spec.pixelFormat + " -f mjpeg";
+        encoder = "-c:v mjpeg -q:v 4 -pix_fmt " + recipe.pixelFormat + " -f mjpeg";
     }
     if (!runFfmpeg(source + " " + encoder + " '" + file.string() + "'")) {
         return "ffmpeg could not make " + file.filename().string();
@@ -98,20 +98,21 @@ std::vector<std::vector<uint8_t>> referencePictures(const fs::path& file, int wi
     return pictures;
 }
 
-ReferenceClip makeReferenceClip(const ClipSpec& spec, const std::string& output) {
+ReferenceClip makeReferenceClip(const ClipRecipe& recipe, const std::string& output) {
     ReferenceClip result;
-    const std::string name = spec.codec + "-" + spec.profile + "-" + spec.pixelFormat + "-" +
-                             std::to_string(spec.width) + "x" + std::to_string(spec.height) + "-" +
-                             std::to_string(spec.frames) + "-" + std::to_string(spec.keyInterval);
-    const fs::path file = workFolder() / (name + (spec.codec == "h264" ? ".h264" : ".mjpeg"));
+    const std::string name = recipe.codec + "-" + recipe.profile + "-" + recipe.pixelFormat + "-" +
+                             std::to_string(recipe.width) + "x" + std::to_string(recipe.height) +
+                             "-" + std::to_string(recipe.frames) + "-" +
+                             std::to_string(recipe.keyInterval);
+    const fs::path file = workFolder() / (name + (recipe.codec == "h264" ? ".h264" : ".mjpeg"));
     if (!fs::exists(file)) {
-        result.error = makeClip(spec, file);
+        result.error = makeClip(recipe, file);
         if (!result.error.empty()) {
             return result;
         }
     }
-    result.clip = readClip(file, spec.codec == "h264" ? "h264" : "mjpeg");
-    result.pictures = referencePictures(file, spec.width, spec.height, output);
+    result.clip = readClip(file, recipe.codec == "h264" ? "h264" : "mjpeg");
+    result.pictures = referencePictures(file, recipe.width, recipe.height, output);
     if (result.clip.frames.empty() || result.pictures.empty()) {
         result.error = "could not read back " + file.filename().string();
     }

@@ -9,7 +9,7 @@
 // own decode of them as the reference.
 namespace clips {
 
-struct ClipSpec {
+struct ClipRecipe {
     std::string codec = "h264";
     std::string profile = "baseline";    // x264 profile ("baseline", "main", "high"); h264 only
     std::string pixelFormat = "yuv420p"; // input to the encoder (mjpeg: yuvj420p, yuvj422p)
@@ -38,7 +38,7 @@ bool runFfmpeg(const std::string& arguments);
 
 // Encodes a clip and writes it to `file` (raw .h264 or .mjpeg stream). Empty string on success,
 // else the reason.
-std::string makeClip(const ClipSpec& spec, const std::filesystem::path& file);
+std::string makeClip(const ClipRecipe& recipe, const std::filesystem::path& file);
 
 // Splits a raw stream file into the frames a camera would send (libavformat's parsers).
 Clip readClip(const std::filesystem::path& file, const std::string& format);
@@ -55,6 +55,6 @@ struct ReferenceClip {
     std::vector<std::vector<uint8_t>> pictures;
     std::string error;
 };
-ReferenceClip makeReferenceClip(const ClipSpec& spec, const std::string& output = kLimited420);
+ReferenceClip makeReferenceClip(const ClipRecipe& recipe, const std::string& output = kLimited420);
 
 } // namespace clips

@@ -7,7 +7,7 @@
 #include <random>
 #include <thread>
 
-using clips::ClipSpec;
+using clips::ClipRecipe;
 using clips::ReferenceClip;
 
 namespace {
