@@ -37,6 +37,11 @@ private:
     std::filesystem::path path_;
 };
 
+// The log folder of a data folder: "log" beside the database.
+inline std::filesystem::path appLogFolder(const std::filesystem::path& dataFolder) {
+    return dataFolder / "log";
+}
+
 // Writes one line when `log` is on (not null). `sourceFile` may be a full path; the line shows
 // its file name only.
 void logWrite(int line, const char* sourceFile, AppLog* log, const std::string& message,
