@@ -14,7 +14,7 @@ packages=(
   # windows, sound
   qt6-base-dev qt6-tools-dev libqt6opengl6-dev qt6-qpa-plugins fonts-dejavu-core libgl-dev portaudio19-dev
   # run-time tools and test oracles
-  ffmpeg sqlite3 p7zip-full xvfb xauth python3 procps
+  ffmpeg sqlite3 p7zip-full xvfb xauth python3 procps iproute2
 )
 
 missing=()

@@ -6,6 +6,7 @@
 #include "device/h264/Client.h"
 #include "device/h264/Ctrl.h"
 #include "device/h264/H264Session.h"
+#include "device/mjpeg/MjpegSession.h"
 #include "exports/Guard.h"
 #include "transport/TCP.h"
 #include "transport/UDP.h"
@@ -218,9 +219,16 @@ ZQ_API int ZQ_CALL zq_get_image(NetHandle* /*handle*/) {
     return 0;
 }
 
-ZQ_API int ZQ_CALL zq_send_talk_data(NetHandle* handle, int /*unused*/, int /*a*/, int /*b*/,
-                                     int length, const char* data) {
-    // MJPEG talk (type 1) is not available in this build; H.264 channels take the bytes as is.
+ZQ_API int ZQ_CALL zq_send_talk_data(NetHandle* handle, int /*unused*/, int a, int b, int length,
+                                     const char* data) {
+    // MJPEG cameras take talk audio in packets of exactly 160 bytes, with a serial and a format.
+    const int mjpeg = zq::guarded<int>(-1, [&] {
+        auto session = SessionRegistry::instance().findAs<zq::mjpeg::MjpegSession>(handle);
+        return session ? session->sendTalk(a, b, data, length) : 1;
+    });
+    if (mjpeg != 1)
+        return mjpeg;
+    // H.264 channels take the bytes as is.
     return withMedia(handle, [&](CClient& client) { client.sendTalk(data, length); });
 }
 

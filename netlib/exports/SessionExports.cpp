@@ -2,11 +2,13 @@
 
 #include "core/SessionRegistry.h"
 #include "device/h264/H264Session.h"
+#include "device/mjpeg/MjpegSession.h"
 #include "exports/Guard.h"
 #include "zqnet/zqnet.h"
 
 using zq::SessionRegistry;
 using zq::h264::H264Session;
+using zq::mjpeg::MjpegSession;
 
 namespace {
 
@@ -21,6 +23,16 @@ NetHandle* openH264(int type, const char* playFile, DEVICE_PARAM* param, int buf
         return nullptr;
     }
     return SessionRegistry::instance().add(type, std::move(session));
+}
+
+NetHandle* openMjpeg(DEVICE_PARAM* param, int linkFlags, EventCallback onEvent,
+                     FrameCallback onFrame, void* user) {
+    auto session = std::make_shared<MjpegSession>(param, linkFlags, onEvent, onFrame, user);
+    if (!session->start()) {
+        session->close();
+        return nullptr;
+    }
+    return SessionRegistry::instance().add(ZQ_TYPE_MJPEG, std::move(session));
 }
 
 } // namespace
@@ -38,8 +50,12 @@ ZQ_API NetHandle* ZQ_CALL zq_net_open(int type, const char* playFile, DEVICE_PAR
                 return type == ZQ_TYPE_H264_TCP ? SessionRegistry::instance().addEmpty(type)
                                                 : nullptr;
             return openH264(type, playFile, param, buffering, linkFlags, onEvent, onFrame, user);
+        case ZQ_TYPE_MJPEG:
+            if (!param)
+                return nullptr;
+            return openMjpeg(param, linkFlags, onEvent, onFrame, user);
         default:
-            // MJPEG (1) and peer-to-peer (7) sessions are not available in this build.
+            // Peer-to-peer (7) sessions are not available in this build.
             return nullptr;
         }
     });
@@ -59,6 +75,8 @@ ZQ_API void ZQ_CALL zq_net_setcommand(NetHandle* handle, int command, intptr_t p
     zq::guarded<int>(0, [&] {
         if (auto session = SessionRegistry::instance().findAs<H264Session>(handle))
             session->setCommand(command, param1, param2);
+        else if (auto mjpeg = SessionRegistry::instance().findAs<MjpegSession>(handle))
+            mjpeg->setCommand(command, param1, param2);
         return 0;
     });
 }

@@ -8,6 +8,7 @@
 
 #include "zqnet/zqexport.h"
 #include "zqnet/zqhttp.h"
+#include "zqnet/zqsearch.h"
 #include "zqnet/zqtypes.h"
 
 #include <stdint.h>
