@@ -1,5 +1,7 @@
 #include "core/DataBase.h"
 
+#include "sys/Tick.h"
+
 #include <algorithm>
 #include <cstring>
 
@@ -142,6 +144,22 @@ int CDataBase::sendPacket(const void* data, size_t length, int retries) {
         idleRounds = 0;
     }
     return kSendOk;
+}
+
+bool CDataBase::pause(unsigned ms) const {
+    const uint32_t start = sys::tickMs();
+    for (;;) {
+        if (cancelled())
+            return false;
+        const uint32_t elapsed = sys::elapsedMs(start);
+        if (elapsed >= ms)
+            return true;
+        sys::sleepMs(ms - elapsed < 10 ? ms - elapsed : 10);
+    }
+}
+
+std::string CDataBase::hostText() const {
+    return std::string(m_param->host, strnlen(m_param->host, sizeof m_param->host));
 }
 
 } // namespace zq

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <vector>
 
 namespace zq {
@@ -76,6 +77,11 @@ public:
 
 protected:
     void parseBuffer();
+    // Sleeps `ms` in 10 ms steps; false when the channel was cancelled meanwhile. Every wait of a
+    // channel thread goes through here, so a stop is never held up by one.
+    bool pause(unsigned ms) const;
+    // The camera's host from DEVICE_PARAM, which need not be NUL-terminated.
+    std::string hostText() const;
 
     DEVICE_PARAM* const m_param; // caller-owned, outlives the channel
 

@@ -30,20 +30,4 @@ int CH264Channel::sendServerPush() {
     return result;
 }
 
-bool CH264Channel::pause(unsigned ms) const {
-    const uint32_t start = sys::tickMs();
-    for (;;) {
-        if (cancelled())
-            return false;
-        const uint32_t elapsed = sys::elapsedMs(start);
-        if (elapsed >= ms)
-            return true;
-        sys::sleepMs(ms - elapsed < 10 ? ms - elapsed : 10);
-    }
-}
-
-std::string CH264Channel::hostText() const {
-    return std::string(fieldText(m_param->host, sizeof m_param->host));
-}
-
 } // namespace zq::h264

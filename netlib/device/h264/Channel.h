@@ -25,9 +25,6 @@ protected:
     // In one-port mode the camera expects an HTTP-looking preface before the binary protocol.
     bool onePortMode() const;
     int sendServerPush();
-    // Sleeps `ms` in 10 ms steps; false when the channel was cancelled meanwhile.
-    bool pause(unsigned ms) const;
-    std::string hostText() const;
 };
 
 } // namespace zq::h264

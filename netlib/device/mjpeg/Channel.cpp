@@ -17,20 +17,4 @@ int CMJChannel::connectToCamera() {
     return transport()->connect(hostText().c_str(), m_param->port & 0xFFFF);
 }
 
-bool CMJChannel::pause(unsigned ms) const {
-    const uint32_t start = sys::tickMs();
-    for (;;) {
-        if (cancelled())
-            return false;
-        const uint32_t elapsed = sys::elapsedMs(start);
-        if (elapsed >= ms)
-            return true;
-        sys::sleepMs(ms - elapsed < 10 ? ms - elapsed : 10);
-    }
-}
-
-std::string CMJChannel::hostText() const {
-    return std::string(fieldText(m_param->host, sizeof m_param->host));
-}
-
 } // namespace zq::mjpeg

@@ -35,9 +35,6 @@ public:
 protected:
     // Connects the transport to host:port; 0 or a TransportResult.
     int connectToCamera();
-    // Sleeps `ms` in 10 ms steps; false when the channel was cancelled meanwhile.
-    bool pause(unsigned ms) const;
-    std::string hostText() const;
 
 private:
     const Magic m_magic;
