@@ -9,6 +9,7 @@
 #include "device/mjpeg/MjpegSession.h"
 #include "exports/Guard.h"
 #include "transport/TCP.h"
+#include "transport/Tutk.h"
 #include "transport/UDP.h"
 #include "zqnet/zqnet.h"
 
@@ -31,6 +32,20 @@ enum RoadType : int { kRoadMjpeg = 257, kRoadUdt = 259, kRoadTcp = 260, kRoadP2P
 
 enum MediaWhat : int { kWhatVideo = 2, kWhatAudio = 4 };
 
+enum class Carrier { Tcp, Udt, PeerToPeer };
+
+std::unique_ptr<zq::CSockBase> makeTransport(Carrier carrier) {
+    switch (carrier) {
+    case Carrier::Udt:
+        return std::make_unique<zq::CUDP>();
+    case Carrier::PeerToPeer:
+        return std::make_unique<zq::CTutk>();
+    case Carrier::Tcp:
+        break;
+    }
+    return std::make_unique<zq::CTCP>();
+}
+
 // A media channel whose statuses go straight to the caller.
 class MediaChannelSession : public zq::RegisteredSession,
                             public MediaSink,
@@ -39,13 +54,11 @@ public:
     MediaChannelSession(StatusCallback onStatus, FrameCallback onFrame, void* user, int index)
         : m_onStatus(onStatus), m_onFrame(onFrame), m_user(user), m_index(index) {}
 
-    bool start(bool udt, const char* playFile, DEVICE_PARAM* param, int buffering, int linkFlags) {
+    bool start(Carrier carrier, const char* playFile, DEVICE_PARAM* param, int buffering,
+               int linkFlags) {
         m_client = std::make_shared<CClient>(
             playFile, param, buffering, std::weak_ptr<MediaSink>(shared_from_this()), linkFlags);
-        if (udt)
-            m_client->setTransport(std::make_unique<zq::CUDP>());
-        else
-            m_client->setTransport(std::make_unique<zq::CTCP>());
+        m_client->setTransport(makeTransport(carrier));
         return m_client->start();
     }
 
@@ -82,12 +95,9 @@ class ControlRoadSession : public zq::RegisteredSession,
 public:
     ControlRoadSession(CtrlCallback onCtrl, void* user) : m_onCtrl(onCtrl), m_user(user) {}
 
-    bool start(bool udt, DEVICE_PARAM* param) {
+    bool start(Carrier carrier, DEVICE_PARAM* param) {
         m_ctrl = std::make_shared<CCtrl>(param, std::weak_ptr<ControlSink>(shared_from_this()));
-        if (udt)
-            m_ctrl->setTransport(std::make_unique<zq::CUDP>());
-        else
-            m_ctrl->setTransport(std::make_unique<zq::CTCP>());
+        m_ctrl->setTransport(makeTransport(carrier));
         return m_ctrl->start();
     }
 
@@ -145,22 +155,27 @@ ZQ_API NetHandle* ZQ_CALL zq_open_device(int type, const char* playFile, DEVICE_
         case kChannelNone:
             return registry.addEmpty(type);
         case kChannelUdt:
-        case kChannelTcp: {
+        case kChannelTcp:
+        case kChannelP2P: {
+            // A channel that cannot be built still gives TCP and peer-to-peer callers a handle.
+            const bool emptyOnFailure = type != kChannelUdt;
             if (!param)
-                return type == kChannelTcp ? registry.addEmpty(type) : nullptr;
+                return emptyOnFailure ? registry.addEmpty(type) : nullptr;
+            const Carrier carrier = type == kChannelUdt   ? Carrier::Udt
+                                    : type == kChannelP2P ? Carrier::PeerToPeer
+                                                          : Carrier::Tcp;
             auto session =
                 std::make_shared<MediaChannelSession>(onStatus, onFrame, user, linkFlags & 0xFFFF);
-            if (!session->start(type == kChannelUdt, playFile, param, buffering, linkFlags)) {
+            if (!session->start(carrier, playFile, param, buffering, linkFlags)) {
                 session->close();
-                return type == kChannelTcp ? registry.addEmpty(type) : nullptr;
+                return emptyOnFailure ? registry.addEmpty(type) : nullptr;
             }
             return registry.add(type, std::move(session));
         }
-        case kChannelP2P:
-            // No peer-to-peer transport in this build: the handle carries no session.
-            return registry.addEmpty(type);
         default:
-            return nullptr; // MJPEG channels are not available in this build
+            // An MJPEG media channel cannot stand alone: it streams only on the connection id
+            // its control channel is granted. Type 1 is therefore not offered.
+            return nullptr;
         }
     });
 }
@@ -239,10 +254,15 @@ ZQ_API int ZQ_CALL zq_post_media_msg(NetHandle* handle, int code, int param1, in
 ZQ_API NetHandle* ZQ_CALL zq_open_ctrl_road(int type, DEVICE_PARAM* param, CtrlCallback onCtrl,
                                             void* user) {
     return zq::guarded<NetHandle*>(nullptr, [&]() -> NetHandle* {
-        if ((type != kRoadUdt && type != kRoadTcp) || !param)
-            return nullptr; // MJPEG and peer-to-peer roads are not available in this build
+        // The MJPEG road (257) is not offered: its control channel is only half of a camera
+        // that the whole-session call serves.
+        if ((type != kRoadUdt && type != kRoadTcp && type != kRoadP2P) || !param)
+            return nullptr;
+        const Carrier carrier = type == kRoadUdt   ? Carrier::Udt
+                                : type == kRoadP2P ? Carrier::PeerToPeer
+                                                   : Carrier::Tcp;
         auto session = std::make_shared<ControlRoadSession>(onCtrl, user);
-        if (!session->start(type == kRoadUdt, param)) {
+        if (!session->start(carrier, param)) {
             session->close();
             return nullptr;
         }

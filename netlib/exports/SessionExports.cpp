@@ -3,12 +3,15 @@
 #include "core/SessionRegistry.h"
 #include "device/h264/H264Session.h"
 #include "device/mjpeg/MjpegSession.h"
+#include "device/tutk/H264Tutk.h"
 #include "exports/Guard.h"
+#include "transport/P2pRuntime.h"
 #include "zqnet/zqnet.h"
 
 using zq::SessionRegistry;
 using zq::h264::H264Session;
 using zq::mjpeg::MjpegSession;
+using zq::tutk::CH264Tutk;
 
 namespace {
 
@@ -35,6 +38,26 @@ NetHandle* openMjpeg(DEVICE_PARAM* param, int linkFlags, EventCallback onEvent,
     return SessionRegistry::instance().add(ZQ_TYPE_MJPEG, std::move(session));
 }
 
+NetHandle* openPeerToPeer(DEVICE_PARAM* param, int buffering, int linkFlags, EventCallback onEvent,
+                          FrameCallback onFrame, void* user) {
+    auto session =
+        std::make_shared<CH264Tutk>(param, buffering, linkFlags, onEvent, onFrame, user);
+    if (!session->start()) {
+        session->close();
+        return nullptr;
+    }
+    return SessionRegistry::instance().add(ZQ_TYPE_H264_P2P, std::move(session));
+}
+
+// The peer-to-peer service lives as long as the library.
+__attribute__((constructor)) void loadLibrary() {
+    zq::startP2pService();
+}
+
+__attribute__((destructor)) void unloadLibrary() {
+    zq::stopP2pService();
+}
+
 } // namespace
 
 ZQ_API NetHandle* ZQ_CALL zq_net_open(int type, const char* playFile, DEVICE_PARAM* param,
@@ -54,8 +77,11 @@ ZQ_API NetHandle* ZQ_CALL zq_net_open(int type, const char* playFile, DEVICE_PAR
             if (!param)
                 return nullptr;
             return openMjpeg(param, linkFlags, onEvent, onFrame, user);
+        case ZQ_TYPE_H264_P2P:
+            if (!param)
+                return nullptr;
+            return openPeerToPeer(param, buffering, linkFlags, onEvent, onFrame, user);
         default:
-            // Peer-to-peer (7) sessions are not available in this build.
             return nullptr;
         }
     });
@@ -77,6 +103,8 @@ ZQ_API void ZQ_CALL zq_net_setcommand(NetHandle* handle, int command, intptr_t p
             session->setCommand(command, param1, param2);
         else if (auto mjpeg = SessionRegistry::instance().findAs<MjpegSession>(handle))
             mjpeg->setCommand(command, param1, param2);
+        else if (auto p2p = SessionRegistry::instance().findAs<CH264Tutk>(handle))
+            p2p->setCommand(command, param1, param2);
         return 0;
     });
 }

@@ -90,7 +90,7 @@ TEST(ConsoleTest, CommandsReachEveryCamera) {
     const auto firstPorts = first.start(config);
     const auto secondPorts = second.start(config);
     ASSERT_TRUE(firstPorts && secondPorts);
-    const std::vector<camsim::H264Camera*> cameras = {&first, &second};
+    const std::vector<camsim::CameraControls*> cameras = {&first, &second};
     bool quit = false;
 
     EXPECT_NE(camsim::runConsoleCommand("refuse on", cameras, quit).find("on"), std::string::npos);

@@ -57,36 +57,64 @@ int32_t RxPacket::word(size_t index) const {
     return payload.size() >= 4 * index + 4 ? get32(payload.data() + 4 * index) : INT32_MIN;
 }
 
+namespace {
+
+class TcpByteLink final : public ByteLink {
+public:
+    explicit TcpByteLink(int fd) : m_fd(fd) {}
+    ~TcpByteLink() override { ::close(m_fd); }
+    TcpByteLink(const TcpByteLink&) = delete;
+    TcpByteLink& operator=(const TcpByteLink&) = delete;
+
+    bool send(const uint8_t* data, size_t length) override {
+        while (length > 0) {
+            const ssize_t sent = ::send(m_fd, data, length, MSG_NOSIGNAL);
+            if (sent <= 0) {
+                return false;
+            }
+            data += sent;
+            length -= static_cast<size_t>(sent);
+        }
+        return true;
+    }
+
+    int receive(uint8_t* buffer, size_t size, unsigned waitMs) override {
+        pollfd pfd{m_fd, POLLIN, 0};
+        if (::poll(&pfd, 1, static_cast<int>(waitMs)) <= 0) {
+            return 0;
+        }
+        const ssize_t got = ::recv(m_fd, buffer, size, 0);
+        return got > 0 ? static_cast<int>(got) : -1;
+    }
+
+private:
+    const int m_fd;
+};
+
+} // namespace
+
 RawClient::~RawClient() {
     close();
 }
 
 bool RawClient::connect(uint16_t port) {
-    close();
-    m_fd = connectLoopback(port);
+    const int fd = connectLoopback(port);
+    attach(fd >= 0 ? std::make_unique<TcpByteLink>(fd) : nullptr);
+    return m_link != nullptr;
+}
+
+void RawClient::attach(std::unique_ptr<ByteLink> link) {
+    m_link = std::move(link);
     m_eof = false;
     m_buffer.clear();
-    return m_fd >= 0;
 }
 
 void RawClient::close() {
-    if (m_fd >= 0) {
-        ::close(m_fd);
-        m_fd = -1;
-    }
+    m_link.reset();
 }
 
 bool RawClient::sendBytes(const void* data, size_t length) {
-    const auto* p = static_cast<const uint8_t*>(data);
-    while (length > 0) {
-        const ssize_t sent = ::send(m_fd, p, length, MSG_NOSIGNAL);
-        if (sent <= 0) {
-            return false;
-        }
-        p += sent;
-        length -= static_cast<size_t>(sent);
-    }
-    return true;
+    return m_link && m_link->send(static_cast<const uint8_t*>(data), length);
 }
 
 bool RawClient::sendPacket(int32_t command, const std::vector<uint8_t>& payload) {
@@ -99,21 +127,19 @@ bool RawClient::sendPacket(int32_t command, const std::vector<uint8_t>& payload)
 }
 
 bool RawClient::fill(unsigned waitMs) {
-    if (m_fd < 0 || m_eof) {
+    if (!m_link || m_eof) {
         return false;
     }
-    pollfd pfd{m_fd, POLLIN, 0};
-    if (::poll(&pfd, 1, static_cast<int>(waitMs)) <= 0) {
-        return true;
-    }
     uint8_t chunk[65536];
-    const ssize_t got = ::recv(m_fd, chunk, sizeof chunk, 0);
-    if (got <= 0) {
+    const int got = m_link->receive(chunk, sizeof chunk, waitMs);
+    if (got < 0) {
         m_eof = true;
         return false;
     }
-    ++m_reads;
-    m_buffer.insert(m_buffer.end(), chunk, chunk + got);
+    if (got > 0) {
+        ++m_reads;
+        m_buffer.insert(m_buffer.end(), chunk, chunk + got);
+    }
     return true;
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -13,8 +14,17 @@ struct RxPacket {
     int32_t word(size_t index) const; // little-endian int32 at payload offset 4 × index
 };
 
+// Where a RawClient's bytes travel: a loopback TCP connection or one peer-to-peer channel.
+class ByteLink {
+public:
+    virtual ~ByteLink() = default;
+    virtual bool send(const uint8_t* data, size_t length) = 0;
+    // Bytes read (> 0), 0 when none came within `waitMs`, -1 once the camera has closed.
+    virtual int receive(uint8_t* buffer, size_t size, unsigned waitMs) = 0;
+};
+
 // A deliberately plain client of the camera protocol, written from the packet description alone
-// so it checks the simulator rather than sharing its code. Loopback TCP only.
+// so it checks the simulator rather than sharing its code.
 class RawClient {
 public:
     RawClient() = default;
@@ -22,7 +32,10 @@ public:
     RawClient(const RawClient&) = delete;
     RawClient& operator=(const RawClient&) = delete;
 
+    // Loopback TCP to `port`.
     bool connect(uint16_t port);
+    // Any other transport; replaces the current one.
+    void attach(std::unique_ptr<ByteLink> link);
     void close();
     bool sendBytes(const void* data, size_t length);
     bool sendPacket(int32_t command, const std::vector<uint8_t>& payload);
@@ -39,7 +52,7 @@ public:
 private:
     bool fill(unsigned waitMs); // false on EOF or error
 
-    int m_fd = -1;
+    std::unique_ptr<ByteLink> m_link;
     bool m_eof = false;
     std::vector<uint8_t> m_buffer;
     size_t m_skipped = 0;

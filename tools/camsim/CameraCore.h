@@ -27,6 +27,7 @@ struct CameraStats {
     uint32_t playbackLogins = 0; // accepted playback logins
     uint32_t rejectedLogins = 0; // any channel, wrong user or password (or refused by fault)
     uint32_t keepAlives = 0;
+    uint32_t textCommands = 0;   // well-formed text commands on a logged-in control channel
     uint32_t talkPackets = 0;    // accepted talk audio packets
     uint32_t talkRejects = 0;    // talk packets with a bad length
     uint32_t protocolErrors = 0; // connections closed for a malformed request

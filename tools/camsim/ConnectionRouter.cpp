@@ -60,7 +60,18 @@ bool skipPreface(Channel& channel) {
 
 void serveBinary(Channel& channel, CameraCore& core) {
     PacketStream packets(channel, core);
-    const auto first = packets.await(kFirstBytesTimeoutMs);
+    const uint32_t start = sys::tickMs();
+    auto first = packets.await(kFirstBytesTimeoutMs);
+    // Clients may send a text command while their control login is still on its way; it has no
+    // answer before the login, and the login must still arrive within the first-bytes time.
+    while (first && first->command == cmd::kTextCommand) {
+        core.event("text command before the login ignored");
+        const uint32_t spent = sys::elapsedMs(start);
+        if (spent >= kFirstBytesTimeoutMs) {
+            return;
+        }
+        first = packets.await(kFirstBytesTimeoutMs - spent);
+    }
     if (!first) {
         return;
     }

@@ -1,6 +1,8 @@
 #include "Console.h"
 
-#include "H264Camera.h"
+#include "CameraControls.h"
+
+#include "iotc/Relay.h"
 
 #include <sstream>
 
@@ -21,6 +23,12 @@ constexpr const char* kHelp =
     "  stats                     counters of each camera\n"
     "  quit                      stop and exit\n";
 
+constexpr const char* kRelayHelp =
+    "relay commands:\n"
+    "  stats                     registered cameras, forwarding sessions, refusals, bytes\n"
+    "  drop                      cut every forwarding session (registrations stay)\n"
+    "  quit                      stop and exit\n";
+
 bool parseSwitch(std::istringstream& words, bool& on) {
     std::string word;
     words >> word;
@@ -33,15 +41,15 @@ std::string describe(size_t index, const CameraStats& s) {
     out << "camera " << index << ": connections " << s.connections << " (open "
         << s.activeConnections << "), logins control " << s.controlLogins << " live "
         << s.liveLogins << " playback " << s.playbackLogins << " refused " << s.rejectedLogins
-        << ", keep-alives " << s.keepAlives << ", http " << s.httpRequests << ", talk "
-        << s.talkPackets << " (rejected " << s.talkRejects << "), protocol errors "
-        << s.protocolErrors << "\n";
+        << ", keep-alives " << s.keepAlives << ", http " << s.httpRequests << ", text commands "
+        << s.textCommands << ", talk " << s.talkPackets << " (rejected " << s.talkRejects
+        << "), protocol errors " << s.protocolErrors << "\n";
     return out.str();
 }
 
 } // namespace
 
-std::string runConsoleCommand(const std::string& line, const std::vector<H264Camera*>& cameras,
+std::string runConsoleCommand(const std::string& line, const std::vector<CameraControls*>& cameras,
                               bool& quit) {
     std::istringstream words(line);
     std::string command;
@@ -63,7 +71,7 @@ std::string runConsoleCommand(const std::string& line, const std::vector<H264Cam
         alarm.state = static_cast<uint8_t>(state);
         alarm.durationSeconds = static_cast<uint8_t>(seconds);
         size_t sent = 0;
-        for (H264Camera* camera : cameras) {
+        for (CameraControls* camera : cameras) {
             sent += camera->sendAlarm(alarm);
         }
         return "alarm sent to " + std::to_string(sent) + " control connection(s)\n";
@@ -72,13 +80,13 @@ std::string runConsoleCommand(const std::string& line, const std::vector<H264Cam
         int state = 1;
         words >> state;
         size_t sent = 0;
-        for (H264Camera* camera : cameras) {
+        for (CameraControls* camera : cameras) {
             sent += camera->sendMotion(state);
         }
         return "motion sent to " + std::to_string(sent) + " control connection(s)\n";
     }
     if (command == "drop") {
-        for (H264Camera* camera : cameras) {
+        for (CameraControls* camera : cameras) {
             camera->dropConnections();
         }
         return "connections dropped\n";
@@ -86,7 +94,7 @@ std::string runConsoleCommand(const std::string& line, const std::vector<H264Cam
     if (command == "stall") {
         int seconds = -1;
         words >> seconds;
-        for (H264Camera* camera : cameras) {
+        for (CameraControls* camera : cameras) {
             if (seconds < 0) {
                 camera->setStalled(true);
             } else {
@@ -101,7 +109,7 @@ std::string runConsoleCommand(const std::string& line, const std::vector<H264Cam
         if (!parseSwitch(words, on)) {
             return "usage: " + command + " on|off\n";
         }
-        for (H264Camera* camera : cameras) {
+        for (CameraControls* camera : cameras) {
             if (command == "garbage") {
                 camera->setGarbage(on);
             } else if (command == "bytes") {
@@ -117,7 +125,7 @@ std::string runConsoleCommand(const std::string& line, const std::vector<H264Cam
         if (!(words >> ms) || ms < 0) {
             return "usage: httpdelay <ms>\n";
         }
-        for (H264Camera* camera : cameras) {
+        for (CameraControls* camera : cameras) {
             camera->setHttpDelayMs(static_cast<uint32_t>(ms));
         }
         return "http answers delayed by " + std::to_string(ms) + " ms\n";
@@ -128,6 +136,33 @@ std::string runConsoleCommand(const std::string& line, const std::vector<H264Cam
             out += describe(i, cameras[i]->stats());
         }
         return out;
+    }
+    return "unknown command '" + command + "' (try 'help')\n";
+}
+
+std::string runRelayConsoleCommand(const std::string& line, iotc::Relay& relay, bool& quit) {
+    std::istringstream words(line);
+    std::string command;
+    if (!(words >> command)) {
+        return {};
+    }
+    if (command == "help" || command == "?") {
+        return kRelayHelp;
+    }
+    if (command == "quit" || command == "exit") {
+        quit = true;
+        return "stopping\n";
+    }
+    if (command == "drop") {
+        relay.dropSessions();
+        return "sessions dropped\n";
+    }
+    if (command == "stats") {
+        const iotc::RelayStats s = relay.stats();
+        std::ostringstream out;
+        out << "relay: cameras " << s.devices << ", sessions " << s.sessions << ", refused "
+            << s.refused << ", bytes forwarded " << s.bytesForwarded << "\n";
+        return out.str();
     }
     return "unknown command '" + command + "' (try 'help')\n";
 }

@@ -6,6 +6,7 @@
 #include "PacketStream.h"
 #include "PacketWriter.h"
 #include "Protocol.h"
+#include "TextCommand.h"
 
 namespace camsim {
 
@@ -91,6 +92,12 @@ void ControlSession::run(const Packet& login) {
             m_core.count(&CameraStats::keepAlives);
             break;
         case cmd::kControlPing:
+            break;
+        case cmd::kTextCommand:
+            if (const auto answer = answerTextCommand(m_core, packet->payload);
+                answer && !m_channel.sendPacket(*answer)) {
+                return;
+            }
             break;
         case cmd::kControlLogin:
             // A repeated login is answered again, notices included.

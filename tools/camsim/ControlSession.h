@@ -13,7 +13,8 @@ class PacketStream;
 
 // The camera's side of a control connection: answers the login (packet 12) with the login reply
 // (100), then sends the preset, cruise and image notices (106, 107, 110), counts keep-alives
-// (15) and forwards alarm and motion notices posted to the camera until the connection ends.
+// (15), answers text commands (114, see TextCommand.h) and forwards alarm and motion notices
+// posted to the camera until the connection ends.
 class ControlSession {
 public:
     ControlSession(CameraCore& core, Channel& channel, PacketStream& packets)

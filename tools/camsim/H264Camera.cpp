@@ -1,8 +1,6 @@
 #include "H264Camera.h"
 
 #include "ConnectionRouter.h"
-#include "PacketWriter.h"
-#include "Protocol.h"
 
 #include "sys/Diag.h"
 #include "sys/Tick.h"
@@ -154,102 +152,6 @@ BoundPorts H264Camera::ports() const {
 std::string H264Camera::lastError() const {
     const std::lock_guard<std::mutex> guard(m_lock);
     return m_lastError;
-}
-
-size_t H264Camera::sendAlarm(const AlarmNotice& alarm) {
-    const auto c = core();
-    if (!c) {
-        return 0;
-    }
-    PacketWriter writer(cmd::kAlarmNotice, 4);
-    writer.payload()[0] = alarm.state;
-    writer.payload()[1] = alarm.secondState;
-    writer.payload()[2] = alarm.recordOnAlarm;
-    writer.payload()[3] = alarm.durationSeconds;
-    c->event("alarm notice (state %d)", alarm.state);
-    return c->broadcast(writer.take());
-}
-
-size_t H264Camera::sendMotion(int32_t state) {
-    const auto c = core();
-    if (!c) {
-        return 0;
-    }
-    c->event("motion notice (state %d)", state);
-    return c->broadcast(PacketWriter::words(cmd::kMotionNotice, {state}));
-}
-
-void H264Camera::stallFor(uint32_t ms) {
-    if (const auto c = core()) {
-        c->faults().stallFor(ms);
-    }
-}
-
-void H264Camera::setStalled(bool on) {
-    if (const auto c = core()) {
-        c->faults().setStalled(on);
-    }
-}
-
-void H264Camera::setGarbage(bool on) {
-    if (const auto c = core()) {
-        c->faults().garbage = on;
-    }
-}
-
-void H264Camera::setByteByByte(bool on) {
-    if (const auto c = core()) {
-        c->faults().byteByByte = on;
-    }
-}
-
-void H264Camera::setRefuseLogins(bool on) {
-    if (const auto c = core()) {
-        c->faults().refuseLogins = on;
-    }
-}
-
-void H264Camera::setHttpDelayMs(uint32_t ms) {
-    if (const auto c = core()) {
-        c->faults().httpDelayMs = ms;
-    }
-}
-
-void H264Camera::dropConnections() {
-    if (const auto c = core()) {
-        c->event("dropping every connection");
-        c->faults().dropAll();
-    }
-}
-
-CameraStats H264Camera::stats() const {
-    const auto c = core();
-    return c ? c->stats() : CameraStats{};
-}
-
-std::vector<uint8_t> H264Camera::talkBytes() const {
-    const auto c = core();
-    return c ? c->talkBytes() : std::vector<uint8_t>{};
-}
-
-std::vector<int16_t> H264Camera::talkPcm() const {
-    const auto c = core();
-    return c ? c->talkPcm() : std::vector<int16_t>{};
-}
-
-std::vector<int32_t> H264Camera::seekTargets() const {
-    const auto c = core();
-    return c ? c->seekTargets() : std::vector<int32_t>{};
-}
-
-std::vector<CgiLogEntry> H264Camera::cgiLog() const {
-    const auto c = core();
-    return c ? c->cgi().log() : std::vector<CgiLogEntry>{};
-}
-
-CgiState H264Camera::cgiState() const {
-    const auto c = core();
-    return c ? c->cgi().state() : CgiState{};
 }
 
 } // namespace camsim

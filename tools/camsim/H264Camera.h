@@ -1,8 +1,8 @@
 #pragma once
 
 #include "CameraConfig.h"
+#include "CameraControls.h"
 #include "CameraCore.h"
-#include "CgiModel.h"
 #include "PortListener.h"
 #include "StreamLibrary.h"
 
@@ -23,23 +23,15 @@ struct BoundPorts {
     uint16_t webPort = 0; // CGI; equals `port` in one-port mode
 };
 
-// What an alarm notice (packet 111) carries, one byte each.
-struct AlarmNotice {
-    uint8_t state = 1;
-    uint8_t secondState = 0;
-    uint8_t recordOnAlarm = 0;
-    uint8_t durationSeconds = 10;
-};
-
 // A simulated H.264 network camera: control and media channels over TCP and UDT on one port,
 // CGI over HTTP on the web port (or the same port), with fault injection and observers for
-// tests. Each connection runs on its own thread; stop() ends them all within about a second.
-// All methods are thread-safe.
-class H264Camera {
+// tests (CameraControls). Each connection runs on its own thread; stop() ends them all within
+// about a second. All methods are thread-safe.
+class H264Camera final : public CameraControls {
 public:
     // Media comes from `streams`, or from the process-wide library when null.
     explicit H264Camera(std::shared_ptr<const StreamLibrary> streams = nullptr);
-    ~H264Camera();
+    ~H264Camera() override;
     H264Camera(const H264Camera&) = delete;
     H264Camera& operator=(const H264Camera&) = delete;
 
@@ -51,34 +43,13 @@ public:
     BoundPorts ports() const;
     std::string lastError() const;
 
-    // Notices to every logged-in control connection; the result is how many received it.
-    size_t sendAlarm(const AlarmNotice& alarm);
-    size_t sendMotion(int32_t state);
-
-    // Faults (see Faults.h for their effect).
-    void stallFor(uint32_t ms);
-    void setStalled(bool on);
-    void dropConnections();
-    void setGarbage(bool on);
-    void setByteByByte(bool on);
-    void setRefuseLogins(bool on);
-    void setHttpDelayMs(uint32_t ms);
-
-    // Observers. Empty or zero before start().
-    CameraStats stats() const;
-    std::vector<uint8_t> talkBytes() const; // talk audio as received (G.726)
-    std::vector<int16_t> talkPcm() const;   // the same, decoded
-    std::vector<int32_t> seekTargets() const;
-    std::vector<CgiLogEntry> cgiLog() const;
-    CgiState cgiState() const;
-
 private:
     static constexpr size_t kMaxConnections = 256;
 
     void acceptLoop(const sys::WorkerContext& worker, const std::shared_ptr<CameraCore>& core);
     void spawn(std::unique_ptr<Link> link, bool webPort, const std::shared_ptr<CameraCore>& core);
     void reapFinished();
-    std::shared_ptr<CameraCore> core() const;
+    std::shared_ptr<CameraCore> core() const override;
 
     std::shared_ptr<const StreamLibrary> m_streams;
 

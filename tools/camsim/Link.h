@@ -6,8 +6,8 @@
 
 namespace camsim {
 
-// One accepted client connection, over TCP or UDT. Used by one connection thread only; close()
-// may also be called once that thread has finished with it.
+// One accepted client connection, over TCP, UDT or a peer-to-peer channel. Used by one connection
+// thread only; close() may also be called once that thread has finished with it.
 class Link {
 public:
     virtual ~Link() = default;
@@ -19,7 +19,7 @@ public:
     // in time, -1 on a broken connection.
     virtual int send(const uint8_t* data, size_t length, int waitMs) = 0;
     virtual void close() = 0;
-    // "tcp" or "udt", for the event log.
+    // "tcp", "udt" or "p2p", for the event log.
     virtual const char* kind() const = 0;
     virtual std::string peer() const = 0;
 };

@@ -115,8 +115,11 @@ bool LiveSession::handle(const Packet& packet) {
 void LiveSession::takeTalk(const Packet& packet) {
     const size_t size = packet.payload.size();
     const int32_t declared = size >= 4 ? getLe32(packet.payload.data()) : -1;
+    // Over a LAN the payload is exactly the audio; over peer-to-peer the client sends a fixed
+    // payload (the length word and room for kMaxTalkBytes) whatever the audio's length.
+    const bool fixedPacket = size == 4 + kMaxTalkBytes;
     if (declared < 0 || static_cast<size_t>(declared) > kMaxTalkBytes ||
-        static_cast<size_t>(declared) != size - 4) {
+        (static_cast<size_t>(declared) != size - 4 && !fixedPacket)) {
         m_core.count(&CameraStats::talkRejects);
         return;
     }

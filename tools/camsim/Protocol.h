@@ -23,6 +23,8 @@ constexpr int32_t kResume = 11;
 constexpr int32_t kControlLogin = 12; // 164: user[64], password[64], int32 id, 32 zero bytes
 constexpr int32_t kControlPing = 14;
 constexpr int32_t kKeepAlive = 15; // int32 id
+// NUL-terminated "cmd=<command>[&name=value...]&usr=<user>&pwd=<password>"; control channel.
+constexpr int32_t kTextCommand = 114;
 // To the client.
 constexpr int32_t kTalkGranted = 20; // int32 0
 constexpr int32_t kTalkEnded = 21;   // int32 0
@@ -31,12 +33,14 @@ constexpr int32_t kSeekReached = 24; // int32 0, int32 reached ms
 constexpr int32_t kRecordEnd = 25;
 constexpr int32_t kVideoFrame = 26; // 36-byte media header + data
 constexpr int32_t kAudioFrame = 27;
-constexpr int32_t kLoginReply = 100;   // 2219: int32 result (0 accepted, -2 refused), parameters
-constexpr int32_t kMotionNotice = 102; // int32 state
-constexpr int32_t kPresetNotice = 106; // 16 x 32-byte names, int32 count
-constexpr int32_t kCruiseNotice = 107; // 8 x 32-byte names, int32 count
-constexpr int32_t kImageNotice = 110;  // brightness, contrast, hue, saturation, sharpness
-constexpr int32_t kAlarmNotice = 111;  // state, second state, record-on-alarm, duration s
+constexpr int32_t kLoginReply = 100;    // 2219: int32 result (0 accepted, -2 refused), parameters
+constexpr int32_t kMotionNotice = 102;  // int32 state
+constexpr int32_t kPresetNotice = 106;  // 16 x 32-byte names, int32 count
+constexpr int32_t kCruiseNotice = 107;  // 8 x 32-byte names, int32 count
+constexpr int32_t kImageNotice = 110;   // brightness, contrast, hue, saturation, sharpness
+constexpr int32_t kAlarmNotice = 111;   // state, second state, record-on-alarm, duration s
+constexpr int32_t kTextReply = 115;     // HTTP-style head and the CGI XML answer, no NUL
+constexpr int32_t kSnapshotReply = 116; // the JPEG of a fresh snapshot
 } // namespace cmd
 
 constexpr size_t kLiveLoginSize = 161;
@@ -52,5 +56,8 @@ constexpr size_t kMaxTalkBytes = 960;
 // Largest request payload accepted before a stream counts as broken: talk packets that claim
 // more than 960 bytes are still read whole (and rejected), bigger ones end the connection.
 constexpr size_t kMaxRequestPayload = 4096;
+// Longest text command, NUL included. Kept below kMaxRequestPayload so that an over-long command
+// is read whole and ignored instead of ending the control channel.
+constexpr size_t kMaxTextCommandBytes = 2048;
 
 } // namespace camsim

@@ -3,8 +3,12 @@
 #include "Console.h"
 #include "H264Camera.h"
 #include "MjpegCamera.h"
+#include "P2pCamera.h"
 #include "SearchResponder.h"
 #include "StreamLibrary.h"
+
+#include "iotc/Relay.h"
+#include "iotc/iotc.h"
 
 extern "C" {
 #include <libavutil/log.h>
@@ -16,6 +20,7 @@ extern "C" {
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <iostream>
 #include <memory>
 #include <mutex>
@@ -32,6 +37,8 @@ constexpr const char* kUsage =
     "  h264      H.264 camera: control and media over TCP and UDT on one port, CGI over HTTP\n"
     "  mjpeg     MJPEG camera: \"MO_O\"/\"MO_V\" over TCP, classic CGI scripts on the web port\n"
     "  search    answers LAN search broadcasts (UDP port 10000) for N cameras\n"
+    "  relay     peer-to-peer relay that cameras register their UIDs with\n"
+    "  p2p       H.264 camera reached by UID through a relay (control and media channels)\n"
     "run 'camsim <kind> --help' for its options\n";
 
 constexpr const char* kH264Usage =
@@ -67,6 +74,25 @@ constexpr const char* kSearchUsage =
     "  --quiet           do not print requests\n"
     "Prints \"search responder: port P, N cameras\" once bound. SIGINT or SIGTERM stops.\n";
 
+constexpr const char* kRelayUsage =
+    "usage: camsim relay [--listen ADDR] [--port P]\n"
+    "  --listen ADDR     bind address (default 127.0.0.1)\n"
+    "  --port P          port (default 32761); 0 picks one\n"
+    "Prints \"relay: listening on ADDR:PORT\" once bound. The console (standard input) takes\n"
+    "'stats', 'drop', 'quit' and 'help'. SIGINT or SIGTERM stops.\n";
+
+constexpr const char* kP2pUsage =
+    "usage: camsim p2p [options]\n"
+    "  --relay HOST:PORT relay to register with (default 127.0.0.1:32761)\n"
+    "  --uid UID         camera UID (default VSTRSIMP2P0000000001); with --count above 1 its\n"
+    "                    first 16 characters and a 4-digit index (0001, 0002...) make each UID\n"
+    "  --count N         N cameras (default 1)\n"
+    "  --user U          user name (default admin)\n"
+    "  --password X      password (default admin)\n"
+    "  --with-relay      also run a relay in this process, bound to the relay address\n"
+    "  --quiet           do not print events\n"
+    "The console (standard input) takes commands; type 'help'. SIGINT or SIGTERM stops.\n";
+
 std::atomic<bool> g_interrupted{false};
 
 void onSignal(int) {
@@ -81,6 +107,71 @@ bool parsePort(const char* text, uint16_t& port) {
     }
     port = static_cast<uint16_t>(value);
     return true;
+}
+
+using ConsoleHandler = std::function<std::string(const std::string& line, bool& quit)>;
+
+// Reads console commands from standard input until "quit", SIGINT or SIGTERM. When standard
+// input closes (a script started the simulator), it keeps running until a signal.
+void runConsole(std::mutex& printLock, const ConsoleHandler& handle) {
+    std::signal(SIGINT, onSignal);
+    std::signal(SIGTERM, onSignal);
+    bool quit = false;
+    bool console = true;
+    std::string line;
+    while (!quit && !g_interrupted) {
+        if (!console) {
+            ::usleep(200 * 1000);
+            continue;
+        }
+        pollfd input{STDIN_FILENO, POLLIN, 0};
+        if (::poll(&input, 1, 200) <= 0) {
+            continue;
+        }
+        if (!std::getline(std::cin, line)) {
+            console = false;
+            continue;
+        }
+        const std::string reply = handle(line, quit);
+        const std::lock_guard<std::mutex> guard(printLock);
+        std::fputs(reply.c_str(), stdout);
+        std::fflush(stdout);
+    }
+}
+
+// Encodes the process's test streams once, before any camera serves them.
+bool prepareStreams() {
+    std::fputs("encoding the test streams...\n", stdout);
+    std::fflush(stdout);
+    std::string error;
+    if (!camsim::StreamLibrary::shared(error)) {
+        std::fprintf(stderr, "camsim: %s\n", error.c_str());
+        return false;
+    }
+    return true;
+}
+
+// Event lines of camera `index`, prefixed with its label, printed whole under the shared lock.
+std::function<void(const std::string&)> eventPrinter(std::shared_ptr<std::mutex> printLock,
+                                                     const char* label, long index) {
+    return [printLock, label, index](const std::string& line) {
+        const std::lock_guard<std::mutex> guard(*printLock);
+        std::printf("[%s %ld] %s\n", label, index, line.c_str());
+        std::fflush(stdout);
+    };
+}
+
+// Serves the console until "quit" or end of input, then stops every camera.
+template <typename Camera>
+void serveUntilQuit(std::mutex& printLock, std::vector<std::unique_ptr<Camera>>& cameras) {
+    std::vector<camsim::CameraControls*> handles;
+    for (auto& camera : cameras)
+        handles.push_back(camera.get());
+    runConsole(printLock, [&handles](const std::string& line, bool& quit) {
+        return camsim::runConsoleCommand(line, handles, quit);
+    });
+    for (auto& camera : cameras)
+        camera->stop();
 }
 
 int runH264(int argc, char** argv) {
@@ -125,16 +216,10 @@ int runH264(int argc, char** argv) {
         return 2;
     }
 
-    std::fputs("encoding the test streams...\n", stdout);
-    std::fflush(stdout);
-    std::string error;
-    if (!camsim::StreamLibrary::shared(error)) {
-        std::fprintf(stderr, "camsim: %s\n", error.c_str());
+    if (!prepareStreams())
         return 1;
-    }
     auto printLock = std::make_shared<std::mutex>();
     std::vector<std::unique_ptr<camsim::H264Camera>> cameras;
-    std::vector<camsim::H264Camera*> handles;
     for (long i = 0; i < count; ++i) {
         camsim::CameraConfig config = base;
         config.name = "camsim-" + std::to_string(i);
@@ -144,13 +229,8 @@ int runH264(int argc, char** argv) {
         if (base.webPort != 0) {
             config.webPort = static_cast<uint16_t>(base.webPort + i);
         }
-        if (!quiet) {
-            config.eventSink = [printLock, i](const std::string& line) {
-                const std::lock_guard<std::mutex> guard(*printLock);
-                std::printf("[cam %ld] %s\n", i, line.c_str());
-                std::fflush(stdout);
-            };
-        }
+        if (!quiet)
+            config.eventSink = eventPrinter(printLock, "cam", i);
         auto camera = std::make_unique<camsim::H264Camera>();
         const auto ports = camera->start(config);
         if (!ports) {
@@ -163,36 +243,9 @@ int runH264(int argc, char** argv) {
                         ports->webPort, config.user.c_str());
             std::fflush(stdout);
         }
-        handles.push_back(camera.get());
         cameras.push_back(std::move(camera));
     }
-
-    std::signal(SIGINT, onSignal);
-    std::signal(SIGTERM, onSignal);
-    bool quit = false;
-    bool console = true;
-    std::string line;
-    while (!quit && !g_interrupted) {
-        if (!console) {
-            ::usleep(200 * 1000);
-            continue;
-        }
-        pollfd input{STDIN_FILENO, POLLIN, 0};
-        if (::poll(&input, 1, 200) <= 0) {
-            continue;
-        }
-        if (!std::getline(std::cin, line)) {
-            console = false; // standard input closed: run until a signal
-            continue;
-        }
-        const std::string reply = camsim::runConsoleCommand(line, handles, quit);
-        const std::lock_guard<std::mutex> guard(*printLock);
-        std::fputs(reply.c_str(), stdout);
-        std::fflush(stdout);
-    }
-    for (auto& camera : cameras) {
-        camera->stop();
-    }
+    serveUntilQuit(*printLock, cameras);
     return 0;
 }
 
@@ -358,6 +411,143 @@ int runMjpeg(int argc, char** argv) {
     return 0;
 }
 
+// "host[:port]" with the relay's default port when none is given.
+bool parseRelay(const std::string& text, std::string& host, uint16_t& port) {
+    const size_t colon = text.rfind(':');
+    host = text.substr(0, colon);
+    port = kIotcDefaultRelayPort;
+    return !host.empty() &&
+           (colon == std::string::npos || parsePort(text.c_str() + colon + 1, port));
+}
+
+// One camera keeps the UID as given; several share its first 16 characters and count up from
+// 0001, so every UID has the usual 20 characters.
+std::string cameraUid(const std::string& uid, long index, long count) {
+    if (count == 1) {
+        return uid;
+    }
+    std::string prefix = uid.substr(0, 16);
+    prefix.resize(16, '0');
+    char digits[32];
+    std::snprintf(digits, sizeof digits, "%04ld", index + 1);
+    return prefix + digits;
+}
+
+// Starts `relay` on host:port; prints and returns the bound port, 0 on failure.
+uint16_t startRelay(iotc::Relay& relay, const std::string& host, uint16_t port) {
+    const auto bound = relay.start(host, port);
+    if (!bound) {
+        std::fprintf(stderr, "camsim relay: cannot listen on %s:%u\n", host.c_str(), port);
+        return 0;
+    }
+    std::printf("relay: listening on %s:%u\n", host.c_str(), *bound);
+    std::fflush(stdout);
+    return *bound;
+}
+
+int runRelay(int argc, char** argv) {
+    std::string host = "127.0.0.1";
+    uint16_t port = kIotcDefaultRelayPort;
+    for (int i = 0; i < argc; ++i) {
+        const std::string option = argv[i];
+        const bool hasValue = i + 1 < argc;
+        if (option == "--help" || option == "-h") {
+            std::fputs(kRelayUsage, stdout);
+            return 0;
+        } else if (option == "--listen" && hasValue) {
+            host = argv[++i];
+        } else if (option == "--port" && hasValue && parsePort(argv[i + 1], port)) {
+            ++i;
+        } else {
+            std::fprintf(stderr, "camsim relay: bad option '%s'\n%s", option.c_str(), kRelayUsage);
+            return 2;
+        }
+    }
+    iotc::Relay relay;
+    if (startRelay(relay, host, port) == 0) {
+        return 1;
+    }
+    std::mutex printLock;
+    runConsole(printLock, [&relay](const std::string& line, bool& quit) {
+        return camsim::runRelayConsoleCommand(line, relay, quit);
+    });
+    relay.stop();
+    return 0;
+}
+
+int runP2p(int argc, char** argv) {
+    camsim::CameraConfig base;
+    std::string relayText = "127.0.0.1";
+    std::string uid = "VSTRSIMP2P0000000001";
+    long count = 1;
+    bool quiet = false;
+    bool withRelay = false;
+    for (int i = 0; i < argc; ++i) {
+        const std::string option = argv[i];
+        const bool hasValue = i + 1 < argc;
+        if (option == "--help" || option == "-h") {
+            std::fputs(kP2pUsage, stdout);
+            return 0;
+        } else if (option == "--quiet") {
+            quiet = true;
+        } else if (option == "--with-relay") {
+            withRelay = true;
+        } else if (option == "--relay" && hasValue) {
+            relayText = argv[++i];
+        } else if (option == "--uid" && hasValue) {
+            uid = argv[++i];
+        } else if (option == "--count" && hasValue) {
+            count = std::strtol(argv[++i], nullptr, 10);
+        } else if (option == "--user" && hasValue) {
+            base.user = argv[++i];
+        } else if (option == "--password" && hasValue) {
+            base.password = argv[++i];
+        } else {
+            std::fprintf(stderr, "camsim p2p: bad option '%s'\n%s", option.c_str(), kP2pUsage);
+            return 2;
+        }
+    }
+    std::string relayHost;
+    uint16_t relayPort = 0;
+    if (count < 1 || count > 64 || !parseRelay(relayText, relayHost, relayPort) ||
+        !camsim::P2pCamera::validUid(uid)) {
+        std::fprintf(stderr, "camsim p2p: --count must be 1..64, --relay HOST[:PORT], --uid 1-64 "
+                             "printable characters without spaces\n");
+        return 2;
+    }
+
+    iotc::Relay relay;
+    if (withRelay && (relayPort = startRelay(relay, relayHost, relayPort)) == 0) {
+        return 1;
+    }
+    const std::string relayAddress = relayHost + ":" + std::to_string(relayPort);
+    if (!prepareStreams())
+        return 1;
+    auto printLock = std::make_shared<std::mutex>();
+    std::vector<std::unique_ptr<camsim::P2pCamera>> cameras;
+    for (long i = 0; i < count; ++i) {
+        camsim::CameraConfig config = base;
+        config.name = "camsim-p2p-" + std::to_string(i);
+        if (!quiet)
+            config.eventSink = eventPrinter(printLock, "p2p", i);
+        auto camera = std::make_unique<camsim::P2pCamera>();
+        const std::string cameraId = cameraUid(uid, i, count);
+        if (!camera->start(config, cameraId, relayAddress)) {
+            std::fprintf(stderr, "camsim: camera %ld: %s\n", i, camera->lastError().c_str());
+            return 1;
+        }
+        {
+            const std::lock_guard<std::mutex> guard(*printLock);
+            std::printf("camera %ld: UID %s at relay %s, user \"%s\"\n", i, cameraId.c_str(),
+                        relayAddress.c_str(), config.user.c_str());
+            std::fflush(stdout);
+        }
+        cameras.push_back(std::move(camera));
+    }
+    serveUntilQuit(*printLock, cameras);
+    relay.stop();
+    return 0;
+}
 } // namespace
 
 int main(int argc, char** argv) {
@@ -374,6 +564,12 @@ int main(int argc, char** argv) {
     }
     if (std::strcmp(argv[1], "search") == 0) {
         return runSearch(argc - 2, argv + 2);
+    }
+    if (std::strcmp(argv[1], "relay") == 0) {
+        return runRelay(argc - 2, argv + 2);
+    }
+    if (std::strcmp(argv[1], "p2p") == 0) {
+        return runP2p(argc - 2, argv + 2);
     }
     std::fprintf(stderr, "camsim: unknown kind '%s'\n%s", argv[1], kUsage);
     return 2;

@@ -19,6 +19,8 @@ void printHelp() {
         "  --user NAME --password TEXT   credentials (admin/admin)\n"
         "  --stream N            0 main stream, 1 sub stream (0)\n"
         "  --udt                 use UDT instead of TCP\n"
+        "  --uid UID             reach the camera by UID through the relay named by\n"
+        "                        VISTARO_P2P_RELAY (host[:port], loopback by default)\n"
         "  --no-reconnect        end instead of reconnecting when the stream is lost\n"
         "  --listen              ask for the camera's sound\n"
         "  --seconds N           how long to watch (10)\n"
@@ -86,6 +88,8 @@ std::optional<ProbeOptions> parseOptions(int argc, char** argv) {
             return std::nullopt;
         } else if (arg == "--udt") {
             options.udt = true;
+        } else if (arg == "--uid") {
+            ok = needValue() && (options.uid = value, true);
         } else if (arg == "--no-reconnect") {
             options.reconnect = false;
         } else if (arg == "--listen") {

@@ -22,6 +22,7 @@ struct ProbeOptions {
     std::string password = "admin";
     int streamType = 0;
     bool udt = false;
+    std::string uid; // reach the camera by UID through the relay instead of by address
     bool reconnect = true;
     bool listen = false;
     int seconds = 10;

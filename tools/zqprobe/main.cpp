@@ -145,15 +145,24 @@ int main(int argc, char** argv) {
     const bool playback = !options->playFile.empty();
     const int buffering = playback ? (400 | (50 << 16)) : 0;
     const int linkFlags = 0 | (options->reconnect ? 1 << 16 : 0);
-    NetHandle* handle = zq_net_open(options->udt ? ZQ_TYPE_H264_UDT : ZQ_TYPE_H264_TCP,
+    const bool byUid = !options->uid.empty();
+    if (byUid)
+        std::snprintf(param.host, sizeof param.host, "%s", options->uid.c_str());
+    const int type = byUid ? ZQ_TYPE_H264_P2P : options->udt ? ZQ_TYPE_H264_UDT : ZQ_TYPE_H264_TCP;
+    NetHandle* handle = zq_net_open(type,
                                     playback ? options->playFile.c_str() : nullptr, &param,
                                     buffering, linkFlags, 258, onEvent, onFrame, &probe);
     if (!handle) {
         std::fprintf(stderr, "zqprobe: cannot open the camera\n");
         return 1;
     }
-    std::printf("watching %s:%d (%s, stream %d) for %d s\n", options->host.c_str(), options->port,
-                options->udt ? "UDT" : "TCP", options->streamType, options->seconds);
+    if (byUid)
+        std::printf("watching %s (peer-to-peer, stream %d) for %d s\n", options->uid.c_str(),
+                    options->streamType, options->seconds);
+    else
+        std::printf("watching %s:%d (%s, stream %d) for %d s\n", options->host.c_str(),
+                    options->port, options->udt ? "UDT" : "TCP", options->streamType,
+                    options->seconds);
 
     bool commandsSent = false;
     for (int second = 1; second <= options->seconds && !g_interrupted; ++second) {

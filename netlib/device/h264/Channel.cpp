@@ -14,6 +14,8 @@ int CH264Channel::connectToCamera() {
 }
 
 bool CH264Channel::onePortMode() const {
+    if (transport() && transport()->peerToPeer())
+        return false; // a session to a UID has no web port to share
     return m_param->httpPort == static_cast<uint16_t>(m_param->port & 0xFFFF);
 }
 

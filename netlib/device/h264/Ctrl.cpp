@@ -98,7 +98,8 @@ bool CCtrl::credentialsRefused() {
 }
 
 void CCtrl::run(sys::WorkerContext&) {
-    if (cancelled() || credentialsRefused())
+    // Peer-to-peer cameras have no web server to ask.
+    if (cancelled() || (!transport()->peerToPeer() && credentialsRefused()))
         return;
     for (;;) {
         transport()->setMode(0);

@@ -21,6 +21,7 @@ struct Capture {
     SessionRecorder recorder;
     std::mutex lock;
     std::vector<char> lastPicture;
+    std::atomic<int> shortAlarmState{-1};
 
     static void onFrame(int type, FRAME_HEAD* frame, void* user, int index) {
         auto* self = static_cast<Capture*>(user);
@@ -35,6 +36,12 @@ struct Capture {
     static int onEvent(int kind, int code, int* data, void* user, int extra) {
         const bool valueNotice = kind == ZQ_EVENT_CONTROL &&
                                  (code == 2 || code == 3 || code == 4 || code == 6 || code == 7);
+        // The short alarm notice (opcode 17) comes as code 8 with extra 21 and 8 bytes of
+        // content: `extra` names the notice here, it is not a length.
+        if (kind == ZQ_EVENT_CONTROL && code == 8 && extra == 21 && data) {
+            static_cast<Capture*>(user)->shortAlarmState = *reinterpret_cast<uint8_t*>(data);
+            return 0;
+        }
         return SessionRecorder::onEvent(kind, code, data, &static_cast<Capture*>(user)->recorder,
                                         valueNotice ? 0 : extra);
     }
@@ -222,6 +229,38 @@ TEST_F(MjpegSessionTest, CameraNoticesAreRelayed) {
                 return true;
         return false;
     }));
+}
+
+TEST_F(MjpegSessionTest, ShortAlarmNoticeIsRelayedUnderItsOwnExtra) {
+    open();
+    ASSERT_TRUE(rec().waitEvent(5s, 0, 0));
+    ASSERT_TRUE(rec().waitFor(3s, [&] { return camera.sendAlarm(1, false) == 1; }));
+    EXPECT_TRUE(rec().waitFor(3s, [&] { return capture.shortAlarmState == 1; }));
+}
+
+// A refused connection comes back at once: without the pause between attempts one camera that
+// is switched off would keep a core busy.
+TEST_F(MjpegSessionTest, RefusedConnectionsAreRetriedAtAMeasuredPace) {
+    camera.stop(); // nothing listens on the port any more
+    open();
+    std::this_thread::sleep_for(1s);
+    const size_t attempts = rec().eventsOf(ZQ_EVENT_CONTROL, 8).size();
+    EXPECT_GE(attempts, 5u) << "every refused attempt is reported and retried";
+    EXPECT_LE(attempts, 25u) << "retries without a pause";
+}
+
+// Pictures that stop coming while the connection stays up end the media round after 10 s.
+TEST_F(MjpegSessionTest, SilentMediaConnectionIsMadeAgainAfterItsWatchdog) {
+    open("admin", 3 | kReconnect);
+    ASSERT_TRUE(rec().waitFrames(5s, 2));
+    const auto stalledAt = std::chrono::steady_clock::now();
+    camera.faults().setStalled(true);
+    ASSERT_TRUE(rec().waitEvent(15s, ZQ_EVENT_MEDIA_STATUS, 1)) << "watchdog never fired";
+    const auto waited = std::chrono::steady_clock::now() - stalledAt;
+    EXPECT_GE(waited, 9s);
+    camera.faults().setStalled(false);
+    const size_t before = rec().videoFrames();
+    EXPECT_TRUE(rec().waitFrames(15s, before + 3));
 }
 
 TEST_F(MjpegSessionTest, WrongPasswordIsReportedAndNoVideoStarts) {
