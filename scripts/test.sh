@@ -22,7 +22,7 @@ cmake -S . -B build/asan -G Ninja -DVISTARO_WERROR=ON -DVISTARO_SANITIZE=ON \
   -DVISTARO_BENCH=OFF >/dev/null
 ninja -C build/asan
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
-  ctest --test-dir build/asan "${ctest_args[@]}"
+  LSAN_OPTIONS="suppressions=$PWD/scripts/lsan.supp" ctest --test-dir build/asan "${ctest_args[@]}"
 
 echo "== fuzz targets (${fuzz_seconds} s each)"
 CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DVISTARO_FUZZ=ON -DVISTARO_BENCH=OFF \

