@@ -1,5 +1,7 @@
 #include "sys/DataFolder.h"
 
+#include "sys/Descriptor.h"
+
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -19,27 +21,7 @@ std::error_code lastError() {
     return std::error_code(errno, std::generic_category());
 }
 
-// Closes a descriptor on every path out.
-class Descriptor {
-public:
-    explicit Descriptor(int fd) : m_fd(fd) {}
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    ~Descriptor() {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    int get() const { return m_fd; }
-    // Closes now, so a failed close (data not written) can be reported.
-    bool close() {
-        const int fd = m_fd;
-        m_fd = -1;
-        return fd < 0 || ::close(fd) == 0;
-    }
-
-private:
-    int m_fd;
-};
+using sys::Descriptor;
 
 bool writeAll(int fd, const char* data, size_t size) {
     while (size > 0) {
