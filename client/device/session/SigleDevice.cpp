@@ -413,7 +413,12 @@ void CSigleDevice::fitPicture(const RECT& paneRect) {
 
 void CSigleDevice::OnVideoFrame(const uint8_t* yuv) {
     CDDrawView* view = m_env.view;
-    if (!view || !yuv || !m_overlay || m_pictureWidth <= 0 || m_pictureHeight <= 0)
+    if (!view || !yuv || m_pictureWidth <= 0 || m_pictureHeight <= 0)
+        return;
+    // A session may get its view after the picture size was announced.
+    if (!m_overlay)
+        m_overlay = view->CreatOverlaySurface(m_pictureWidth, m_pictureHeight);
+    if (!m_overlay)
         return;
     int paneId;
     {

@@ -9,6 +9,12 @@
 #include "db/sqlite3x.h"
 #include "device/PubFun.h"
 
+#include "video/DDraw.h"
+
+#include <QApplication>
+#include <QImage>
+#include <QWidget>
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -141,4 +147,71 @@ TEST_F(SessionMedia, TalkCarriesTheMicrophonesToneToTheCamera) {
     session->CloseTalk();
 }
 
+// A camera alarm that asks for recording makes an alarm file for the alarm's duration.
+TEST_F(SessionMedia, CameraAlarmRecordsForItsDuration) {
+    ASSERT_TRUE(session->StartPlanThread("00:CA:5E:5E:00:01"));
+    camsim::AlarmNotice alarm;
+    alarm.recordOnAlarm = 1;
+    alarm.durationSeconds = 3;
+    ASSERT_TRUE(waitUntil(5s, [&] { return camera.sendAlarm(alarm) == 1; }));
+    ASSERT_TRUE(waitUntil(5s, [&] { return session->recorder().IsRecording(2); }))
+        << "the alarm did not start alarm recording";
+    ASSERT_TRUE(waitUntil(10s, [&] { return !session->recorder().IsRecording(2); }))
+        << "the alarm never ended";
+    session->StopPlanThread();
+
+    const auto files = filesIn(root / "records" / "Recordfiles_127.0.0.1", ".avi");
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_EQ(files.front().filename().string().rfind("Alarm_", 0), 0u);
+    const auto probe = avitest::probe(files.front());
+    ASSERT_EQ(probe.exitCode, 0) << probe.warnings;
+    EXPECT_GE(std::stoi(probe.streams.at(0).at("nb_read_frames")), 25);
+    std::lock_guard lock(databaseLock);
+    const auto rows = db::selectRecordFiles(database);
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows.front().filetype, 2);
+}
+
+// The status dots sit in the pane's bottom-right corner: green while recording by hand.
+TEST_F(SessionMedia, StatusDotsShowWhatIsRecording) {
+    QWidget window;
+    window.resize(640, 480);
+    CDDrawView view;
+    ASSERT_TRUE(view.InitDDraw7(&window, 1280, 960));
+    window.show();
+    QApplication::processEvents();
+    environment.view = &view;
+    Device::ViewPane pane;
+    pane.paneId = 0;
+    session->OpenDevice(&pane, false);
+
+    RECT r{};
+    ASSERT_TRUE(view.GetPaneRect(0, &r));
+    const auto pixel = [&](long fromRight) {
+        QApplication::processEvents();
+        return view.grabBackBuffer().pixel(int(r.right - fromRight), int(r.bottom - 30)) |
+               0xff000000;
+    };
+    const auto seen = [&](long fromRight, QRgb colour) {
+        return waitUntil(5s, [&] { return pixel(fromRight) == colour; });
+    };
+    ASSERT_TRUE(waitUntil(10s, [&] { return pixel(200) != 0xff101216; })) << "no picture";
+    EXPECT_NE(pixel(15), 0xff00ff00u) << "a green dot before recording";
+
+    ASSERT_TRUE(session->StartManualRecord());
+    EXPECT_TRUE(seen(15, 0xff00ff00)) << "no green dot while recording by hand";
+    EXPECT_NE(pixel(40), 0xff0000ffu) << "a blue dot without schedule recording";
+    session->CloseRecord(0);
+    EXPECT_TRUE(waitUntil(5s, [&] { return pixel(15) != 0xff00ff00; }));
+    session->DetachPane();
+    environment.view = nullptr;
+}
+
 } // namespace
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    ::testing::InitGoogleTest(&argc, argv);
+    QApplication app(argc, argv);
+    return RUN_ALL_TESTS();
+}
