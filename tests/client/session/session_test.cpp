@@ -222,6 +222,31 @@ TEST_F(SessionTest, OpeningAnOpenSessionOnlyAttachesThePane) {
     EXPECT_EQ(h264.stats().liveLogins, 1u) << "the camera was not logged into again";
 }
 
+TEST_F(SessionTest, SwitchingTheStreamLogsInAgainOnTheOtherStream) {
+    auto& session = openH264(&panes[0]);
+    ASSERT_TRUE(tree.waitFor(Device::kMsgDeviceState, 0, 1000, 10s));
+    ASSERT_TRUE(waitPainted(0, 10s));
+    EXPECT_EQ(session.param().streamType, 0);
+    const auto stateNotices = [&] {
+        return main.count(Device::kMsgDeviceParams, Device::kChangedH264State,
+                          reinterpret_cast<intptr_t>(&session));
+    };
+    // The camera's picture values (sent after the login) come first, so they are not counted.
+    ASSERT_TRUE(main.waitFor(Device::kMsgDeviceParams, Device::kChangedH264State,
+                             reinterpret_cast<intptr_t>(&session), 10s));
+    const size_t before = stateNotices();
+    EXPECT_EQ(session.SwitchStream(), 1);
+    EXPECT_EQ(session.param().streamType, 1);
+    EXPECT_EQ(stateNotices(), before + 1) << "the main window is told at once";
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (h264.stats().liveLogins < 2 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(20ms);
+    EXPECT_GE(h264.stats().liveLogins, 2u) << "the media channel did not log in again";
+    // Pictures of the sub stream keep coming into the same pane.
+    view.ClearScreen(0, 0);
+    EXPECT_TRUE(waitPainted(0, 10s));
+}
+
 TEST_F(SessionTest, ASessionTheLibraryCannotOpenReportsClosed) {
     // The second H.264 kind is reached only by peer-to-peer; its own type opens nothing.
     auto session = Device::createDevice(environment, nullptr, Device::kClassHx);
