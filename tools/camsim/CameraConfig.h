@@ -26,6 +26,9 @@ struct CameraConfig {
 
     // Every record file name containing a '.' exists, with this length (frames at 25 fps).
     uint32_t recordDurationMs = 600000;
+    // Video header word 1 carries the send time (monotonic clock, ms, low 31 bits) instead of
+    // the stream time, so a client on the same machine can measure camera-to-screen latency.
+    bool stampSendTime = false;
     AudioFormat playbackAudio = AudioFormat::G726;
 
     // Receives one line per event (connections, logins, commands); called from connection

@@ -11,10 +11,17 @@
 #include "sys/Tick.h"
 
 #include <algorithm>
+#include <chrono>
 
 namespace camsim {
 
 namespace {
+
+int64_t monotonicMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 
 constexpr uint32_t kFrameMs = 1000 / StreamLibrary::kFps;
 // A schedule this far behind (a slow client, a stall) restarts from now instead of bursting.
@@ -139,8 +146,11 @@ void LiveSession::takeTalk(const Packet& packet) {
 bool LiveSession::sendVideo() {
     const VideoLoop& loop = m_core.streams().video(m_stream);
     const EncodedFrame& frame = loop.frames[m_videoCount % loop.frames.size()];
+    const int32_t time = m_core.config().stampSendTime
+                             ? static_cast<int32_t>(monotonicMs() & 0x7fffffff)
+                             : static_cast<int32_t>(m_videoCount * kFrameMs);
     const int32_t header[9] = {static_cast<int32_t>(m_videoCount),
-                               static_cast<int32_t>(m_videoCount * kFrameMs),
+                               time,
                                static_cast<int32_t>(frame.data.size()),
                                0,
                                frame.key ? 1 : 0,

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "device/record/Recorder.h"
+#include "zqnet/zqtypes.h"
 
 #include <atomic>
 #include <cstdint>
@@ -54,6 +55,10 @@ struct DeviceEnvironment {
     // What recordings need besides the session: the database, the logs.
     RecordServices record;
     client::AppLog* appLog = nullptr;
+
+    // Called on the frame thread after a picture reached its pane, with the frame it came from
+    // (diagnostics and measurements; empty in the client).
+    std::function<void(int paneId, const ::FRAME_HEAD& frame)> frameShown;
 
     // Set by the device panel: the next reconnect report makes the library's thread wait two
     // minutes before it goes on reconnecting.

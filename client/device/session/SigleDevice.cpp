@@ -336,8 +336,11 @@ void CSigleDevice::onFrame(int mediaType, FRAME_HEAD& frame) {
         return;
     if (mediaType == ZQ_MEDIA_VIDEO) {
         const unsigned char* yuv = ZQ_GetYUV420Data(m_decoder, frame.data, frame.length);
-        if (yuv)
+        if (yuv) {
+            m_drawing = &frame;
             OnVideoFrame(yuv);
+            m_drawing = nullptr;
+        }
         m_recorder->onManualVideo(frame, m_pictureWidth, m_pictureHeight);
         m_recorder->queueFrame(ZQ_MEDIA_VIDEO, frame, frame.data, frame.length, m_pictureWidth,
                                m_pictureHeight);
@@ -445,7 +448,8 @@ void CSigleDevice::OnVideoFrame(const uint8_t* yuv) {
     if (recordingAllowed())
         drawStatusDots(m_status);
     const RECT source{0, 0, m_status->width(), m_status->height()};
-    view->DDsfDrawToDDBack(&paneRect, m_status, &source);
+    if (view->DDsfDrawToDDBack(&paneRect, m_status, &source) && m_drawing && m_env.frameShown)
+        m_env.frameShown(paneId, *m_drawing);
 }
 
 void CSigleDevice::drawStatusDots(VideoSurface* surface) {

@@ -185,6 +185,7 @@ private:
     int m_pictureHeight = 0;
     RECT m_lastPaneRect{};
     RECT m_fitted{};
+    const FRAME_HEAD* m_drawing = nullptr; // the frame OnVideoFrame is showing
 };
 
 } // namespace Device
