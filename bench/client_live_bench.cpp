@@ -10,6 +10,7 @@
 //
 //   client_live_bench [seconds, default 10] [cameras, default 16]
 
+#include "BenchSupport.h"
 #include "DeviceFactory.h"
 #include "camsim/H264Camera.h"
 #include "camsim/StreamLibrary.h"
@@ -23,10 +24,6 @@ extern "C" {
 
 #include <QApplication>
 #include <QWidget>
-
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -45,17 +42,8 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-int64_t monotonicMs() {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch())
-        .count();
-}
-
-double processCpuMs() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    const auto ms = [](const timeval& t) { return t.tv_sec * 1e3 + t.tv_usec / 1e3; };
-    return ms(usage.ru_utime) + ms(usage.ru_stime);
-}
+using bench::monotonicMs;
+using bench::processCpuMs;
 
 double threadCpuMs() {
     timespec t{};
@@ -81,9 +69,7 @@ int runCameras(int count, FILE* report, int quitFd) {
     }
     std::fprintf(report, "ready\n");
     std::fflush(report);
-    char byte;
-    while (read(quitFd, &byte, 1) > 0) {
-    }
+    bench::CameraProcess::waitForStop(quitFd);
     for (auto& c : cameras)
         c->stop();
     return 0;
@@ -135,23 +121,13 @@ int main(int argc, char** argv) {
     const int seconds = argc > 1 ? std::max(3, std::atoi(argv[1])) : 10;
     const int count = argc > 2 ? std::clamp(std::atoi(argv[2]), 1, 16) : 16;
 
-    int reportPipe[2], quitPipe[2];
-    if (pipe(reportPipe) != 0 || pipe(quitPipe) != 0)
-        return 1;
-    const pid_t child = fork();
-    if (child == 0) {
-        close(reportPipe[0]);
-        close(quitPipe[1]);
-        _exit(runCameras(count, fdopen(reportPipe[1], "w"), quitPipe[0]));
-    }
-    close(reportPipe[1]);
-    close(quitPipe[0]);
+    bench::CameraProcess cameras;
     std::vector<std::pair<unsigned, unsigned>> ports;
-    FILE* report = fdopen(reportPipe[0], "r");
-    char line[128];
-    while (std::fgets(line, sizeof line, report) && std::strncmp(line, "ready", 5) != 0) {
+    for (const auto& line : cameras.start([count](FILE* report, int quitFd) {
+             return runCameras(count, report, quitFd);
+         })) {
         unsigned port = 0, web = 0;
-        if (std::sscanf(line, "%u %u", &port, &web) == 2)
+        if (std::sscanf(line.c_str(), "%u %u", &port, &web) == 2)
             ports.emplace_back(port, web);
     }
     if (static_cast<int>(ports.size()) != count) {
@@ -263,8 +239,7 @@ int main(int argc, char** argv) {
         session->StopPlanThread();
     }
     sessions.clear();
-    close(quitPipe[1]);
-    waitpid(child, nullptr, 0);
+    cameras.stop();
 
     const double decodeMs = ffmpegDecodeMsPerFrame(4);
     std::sort(latency.begin(), latency.end());

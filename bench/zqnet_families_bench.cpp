@@ -8,16 +8,13 @@
 //
 //   zqnet_families_bench [seconds per phase, default 10] [h264 cameras 8] [mjpeg 16] [p2p 8]
 
+#include "BenchSupport.h"
 #include "camsim/H264Camera.h"
 #include "camsim/MjpegCamera.h"
 #include "camsim/P2pCamera.h"
 #include "iotc/Relay.h"
 #include "iotc/iotc.h"
 #include "zqnet/zqnet.h"
-
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <chrono>
@@ -82,9 +79,7 @@ int runCameras(const Layout& layout, FILE* report, int quitFd) {
     }
     std::fprintf(report, "ready\n");
     std::fflush(report);
-    char byte;
-    while (read(quitFd, &byte, 1) > 0) {
-    }
+    bench::CameraProcess::waitForStop(quitFd);
     for (auto& c : p2p)
         c->stop();
     relay.stop();
@@ -108,12 +103,7 @@ int onEvent(int, int, int*, void*, int) {
     return 0;
 }
 
-double processCpuMs() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    const auto ms = [](const timeval& t) { return t.tv_sec * 1e3 + t.tv_usec / 1e3; };
-    return ms(usage.ru_utime) + ms(usage.ru_stime);
-}
+using bench::processCpuMs;
 
 struct Camera {
     int type;
@@ -184,23 +174,12 @@ int main(int argc, char** argv) {
     if (argc > 4)
         layout.p2p = std::max(1, std::atoi(argv[4]));
 
-    int reportPipe[2], quitPipe[2];
-    if (pipe(reportPipe) != 0 || pipe(quitPipe) != 0)
-        return 1;
-    const pid_t child = fork();
-    if (child == 0) {
-        close(reportPipe[0]);
-        close(quitPipe[1]);
-        FILE* report = fdopen(reportPipe[1], "w");
-        _exit(runCameras(layout, report, quitPipe[0]));
-    }
-    close(reportPipe[1]);
-    close(quitPipe[0]);
-
+    bench::CameraProcess cameras;
+    const auto reported =
+        cameras.start([&](FILE* report, int quitFd) { return runCameras(layout, report, quitFd); });
     std::vector<Camera> h264, mjpeg, p2p;
-    FILE* report = fdopen(reportPipe[0], "r");
-    char line[256];
-    while (std::fgets(line, sizeof line, report)) {
+    for (const auto& text : reported) {
+        const char* line = text.c_str();
         unsigned port = 0, webPort = 0;
         char uid[80] = {};
         if (std::sscanf(line, "h264 %u %u", &port, &webPort) == 2) {
@@ -214,8 +193,6 @@ int main(int argc, char** argv) {
             DEVICE_PARAM p = addressParam(0, 0);
             std::snprintf(p.host, sizeof p.host, "%s", uid);
             p2p.push_back({ZQ_TYPE_H264_P2P, p});
-        } else if (std::strncmp(line, "ready", 5) == 0) {
-            break;
         }
     }
     if (h264.size() != size_t(layout.h264) || mjpeg.size() != size_t(layout.mjpeg) ||
@@ -227,8 +204,7 @@ int main(int argc, char** argv) {
     const PhaseResult tcp = runPhase(h264, seconds);
     const PhaseResult jpeg = runPhase(mjpeg, seconds);
     const PhaseResult relayed = runPhase(p2p, seconds);
-    close(quitPipe[1]);
-    waitpid(child, nullptr, 0);
+    cameras.stop();
 
     std::printf("%d s per phase, client process CPU (all threads)\n", seconds);
     print("h264", h264.size(), seconds, tcp, tcp);

@@ -1,6 +1,7 @@
 #include "device/control/BroadcastTalk.h"
 
 #include "common/AppLog.h"
+#include "device/control/CaptureDevice.h"
 #include "device/control/TalkChannel.h"
 
 #include "zqaudio/zqaudio.h"
@@ -33,21 +34,11 @@ BroadcastTalk::~BroadcastTalk() {
 bool BroadcastTalk::start() {
     std::lock_guard lock(m_deviceLock);
     if (!m_device) {
-        ZQAudioDevice* device = CreateRecDev();
+        std::string error;
+        ZQAudioDevice* device =
+            openCaptureDevice(kBlockBytes, &BroadcastTalk::onCaptured, this, error);
         if (!device) {
-            LOG_WRITE(m_log, "BroadcastTalk::start", "no memory for a capture device");
-            return false;
-        }
-        const int block = kBlockBytes;
-        int result = SetRecDataCallback(device, &BroadcastTalk::onCaptured, this);
-        if (result == ZQAUDIO_OK)
-            result = SetRecParam(device, ZQAUDIO_REC_BLOCK_SIZE, &block);
-        if (result == ZQAUDIO_OK)
-            result = OpenRecDev(device);
-        if (result != ZQAUDIO_OK) {
-            ReleaseRecDev(device);
-            LOG_WRITE(m_log, "BroadcastTalk::start",
-                      "cannot open the capture device: error " + std::to_string(result));
+            LOG_WRITE(m_log, "BroadcastTalk::start", error);
             return false;
         }
         m_device = device;

@@ -2,6 +2,7 @@
 
 #include "common/AppLog.h"
 #include "device/control/BroadcastTalk.h"
+#include "device/control/CaptureDevice.h"
 #include "device/control/Commands.h"
 
 #include "audora/audora.h"
@@ -43,21 +44,11 @@ bool TalkChannel::openTalk() {
     {
         std::lock_guard lock(m_deviceLock);
         if (!m_device) {
-            ZQAudioDevice* device = CreateRecDev();
+            std::string error;
+            ZQAudioDevice* device =
+                openCaptureDevice(m_profile.blockBytes, &TalkChannel::onCaptured, this, error);
             if (!device) {
-                log("TalkChannel::openTalk", "no memory for a capture device");
-                return false;
-            }
-            const int block = m_profile.blockBytes;
-            int result = SetRecDataCallback(device, &TalkChannel::onCaptured, this);
-            if (result == ZQAUDIO_OK)
-                result = SetRecParam(device, ZQAUDIO_REC_BLOCK_SIZE, &block);
-            if (result == ZQAUDIO_OK)
-                result = OpenRecDev(device);
-            if (result != ZQAUDIO_OK) {
-                ReleaseRecDev(device);
-                log("TalkChannel::openTalk",
-                    "cannot open the capture device: error " + std::to_string(result));
+                log("TalkChannel::openTalk", error);
                 return false;
             }
             m_device = device;

@@ -21,6 +21,42 @@ net::StopCheck stopWhenChanged(const std::atomic<uint64_t>& generation, uint64_t
     };
 }
 
+// One kind of request to the relays (a client's connect, a camera's registration).
+struct RelayRequest {
+    std::vector<uint8_t> frame;
+    wire::FrameType accepted; // the answer that ends the walk
+    wire::FrameType refused;  // the refusal worth reporting above every other failure
+    int refusedResult;
+    int stoppedResult;
+};
+
+// Asks each relay in turn until one accepts; `onAccepted(relay, link)` then makes the result.
+// Without an acceptance the most telling failure is returned: the refusal, then a full relay,
+// then a relay that did not answer, then none reachable.
+template <typename OnAccepted>
+int walkRelays(const std::vector<net::Endpoint>& relays, const RelayRequest& request,
+               const Timing& timing, const net::StopCheck& stop, OnAccepted&& onAccepted) {
+    int failure = IOTC_ER_RELAY_UNREACHABLE;
+    for (const auto& relay : relays) {
+        RelayLink link;
+        wire::Frame answer;
+        const auto outcome = askRelay(relay, request.frame, timing, stop, link, answer);
+        if (outcome == RelayAnswer::Stopped)
+            return request.stoppedResult;
+        if (outcome == RelayAnswer::NoAnswer && failure == IOTC_ER_RELAY_UNREACHABLE)
+            failure = IOTC_ER_TIMEOUT;
+        if (outcome != RelayAnswer::Answered)
+            continue;
+        if (answer.type == request.accepted)
+            return onAccepted(relay, link);
+        if (answer.type == request.refused)
+            failure = request.refusedResult;
+        else if (answer.type == wire::FrameType::Busy && failure != request.refusedResult)
+            failure = IOTC_ER_TOO_MANY;
+    }
+    return failure;
+}
+
 // Ids count up for the life of the process; wrapping (after two billion) beats overflowing.
 int takeId(int& next) {
     const int id = next;
@@ -105,27 +141,15 @@ int Runtime::connect(const char* uid, IotcCancelCheck cancelled, void* context) 
             return IOTC_ER_TOO_MANY;
     }
     const auto stop = stopWhenChanged(m_connectGeneration, attempt.generation, cancelled, context);
-    const auto request = wire::encodeUidFrame(wire::FrameType::Connect, uid);
-    int failure = IOTC_ER_RELAY_UNREACHABLE;
-    for (const auto& relay : attempt.relays) {
-        RelayLink link;
-        wire::Frame answer;
-        const auto outcome = askRelay(relay, request, attempt.timing, stop, link, answer);
-        if (outcome == RelayAnswer::Stopped)
-            return IOTC_ER_CONNECT_STOPPED;
-        if (outcome == RelayAnswer::NoAnswer && failure == IOTC_ER_RELAY_UNREACHABLE)
-            failure = IOTC_ER_TIMEOUT;
-        if (outcome != RelayAnswer::Answered)
-            continue;
-        if (answer.type == wire::FrameType::Connected)
-            return adoptSession(std::move(link.fd), std::move(link.parser),
-                                {m_connectGeneration, attempt.generation}, attempt.timing);
-        if (answer.type == wire::FrameType::DeviceOffline)
-            failure = IOTC_ER_DEVICE_OFFLINE;
-        else if (answer.type == wire::FrameType::Busy && failure != IOTC_ER_DEVICE_OFFLINE)
-            failure = IOTC_ER_TOO_MANY;
-    }
-    return failure;
+    const RelayRequest request{wire::encodeUidFrame(wire::FrameType::Connect, uid),
+                               wire::FrameType::Connected, wire::FrameType::DeviceOffline,
+                               IOTC_ER_DEVICE_OFFLINE, IOTC_ER_CONNECT_STOPPED};
+    return walkRelays(attempt.relays, request, attempt.timing, stop,
+                      [&](const net::Endpoint&, RelayLink& link) {
+                          return adoptSession(std::move(link.fd), std::move(link.parser),
+                                              {m_connectGeneration, attempt.generation},
+                                              attempt.timing);
+                      });
 }
 
 void Runtime::stopConnects() {
@@ -189,42 +213,30 @@ int Runtime::login(const char* uid) {
             return IOTC_ER_TOO_MANY;
     }
     const auto stop = stopWhenChanged(m_lifeGeneration, attempt.generation);
-    const auto request = wire::encodeUidFrame(wire::FrameType::Register, uid);
-    int failure = IOTC_ER_RELAY_UNREACHABLE;
-    for (const auto& relay : attempt.relays) {
-        RelayLink link;
-        wire::Frame answer;
-        const auto outcome = askRelay(relay, request, attempt.timing, stop, link, answer);
-        if (outcome == RelayAnswer::Stopped)
-            return IOTC_ER_NOT_INITIALIZED;
-        if (outcome == RelayAnswer::NoAnswer && failure == IOTC_ER_RELAY_UNREACHABLE)
-            failure = IOTC_ER_TIMEOUT;
-        if (outcome != RelayAnswer::Answered)
-            continue;
-        if (answer.type == wire::FrameType::Registered) {
-            int deviceId = 0;
-            {
-                std::lock_guard lock(m_lock);
-                deviceId = takeId(m_nextDeviceId);
-            }
-            const uint64_t generation = attempt.generation;
-            const Timing timing = attempt.timing;
-            auto adopt = [this, generation, timing](net::UniqueFd fd, wire::FrameParser parser) {
-                return adoptSession(std::move(fd), std::move(parser),
-                                    {m_lifeGeneration, generation}, timing);
-            };
-            auto device = Device::start(deviceId, relay, std::move(link.fd), std::move(link.parser),
-                                        timing, std::move(adopt));
-            if (!device)
-                return IOTC_ER_TOO_MANY;
-            return registerDevice(device, generation, deviceId);
-        }
-        if (answer.type == wire::FrameType::UidInUse)
-            failure = IOTC_ER_UID_IN_USE;
-        else if (answer.type == wire::FrameType::Busy && failure != IOTC_ER_UID_IN_USE)
-            failure = IOTC_ER_TOO_MANY;
-    }
-    return failure;
+    const RelayRequest request{wire::encodeUidFrame(wire::FrameType::Register, uid),
+                               wire::FrameType::Registered, wire::FrameType::UidInUse,
+                               IOTC_ER_UID_IN_USE, IOTC_ER_NOT_INITIALIZED};
+    return walkRelays(attempt.relays, request, attempt.timing, stop,
+                      [&](const net::Endpoint& relay, RelayLink& link) {
+                          int deviceId = 0;
+                          {
+                              std::lock_guard lock(m_lock);
+                              deviceId = takeId(m_nextDeviceId);
+                          }
+                          const uint64_t generation = attempt.generation;
+                          const Timing timing = attempt.timing;
+                          auto adopt = [this, generation, timing](net::UniqueFd fd,
+                                                                  wire::FrameParser parser) {
+                              return adoptSession(std::move(fd), std::move(parser),
+                                                  {m_lifeGeneration, generation}, timing);
+                          };
+                          auto device =
+                              Device::start(deviceId, relay, std::move(link.fd),
+                                            std::move(link.parser), timing, std::move(adopt));
+                          if (!device)
+                              return static_cast<int>(IOTC_ER_TOO_MANY);
+                          return registerDevice(device, generation, deviceId);
+                      });
 }
 
 int Runtime::registerDevice(const std::shared_ptr<Device>& device, uint64_t generation,
