@@ -400,15 +400,10 @@ VideoSurface* CDDrawView::PlayYUV(const uint8_t* y, const uint8_t* u, const uint
             !overlay->allocatePlanes(outW, outH)) {
             return nullptr;
         }
-        videodetail::copyPlane(y + static_cast<ptrdiff_t>(top) * width + left, width,
-                               overlay->plane_[0], overlay->stride_[0], outW, outH);
-        const int chromaW = (outW + 1) / 2;
-        const int chromaH = (outH + 1) / 2;
         const ptrdiff_t chromaStart = static_cast<ptrdiff_t>(top / 2) * inChromaW + left / 2;
-        videodetail::copyPlane(u + chromaStart, inChromaW, overlay->plane_[1], overlay->stride_[1],
-                               chromaW, chromaH);
-        videodetail::copyPlane(v + chromaStart, inChromaW, overlay->plane_[2], overlay->stride_[2],
-                               chromaW, chromaH);
+        overlay->storePicture({y + static_cast<ptrdiff_t>(top) * width + left, u + chromaStart,
+                               v + chromaStart},
+                              {width, inChromaW, inChromaW});
     }
     if (paneRect != nullptr) {
         *paneRect = rect;

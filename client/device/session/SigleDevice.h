@@ -151,7 +151,10 @@ private:
     void onPictureFormat(int width, int height);
     static void onPictureSize(int zero, const ::PictureInfo* info, void* user);
     void fitPicture(const RECT& paneRect);
-    void drawStatusDots(VideoSurface* surface);
+    // Draws the recording and alarm dots; false when none was due.
+    bool drawStatusDots(VideoSurface* surface);
+    static RECT dotBand(const VideoSurface* surface);
+    static void clearDotBand(VideoSurface* surface);
     void setPaneState(int state, intptr_t online);
     void releaseDecoder();
 
@@ -181,6 +184,7 @@ private:
     // Drawing, on the frame thread only.
     VideoSurface* m_overlay = nullptr;
     VideoSurface* m_status = nullptr;
+    bool m_dotsDrawn = false; // the last frame drew status dots onto m_status
     int m_pictureWidth = 0;
     int m_pictureHeight = 0;
     RECT m_lastPaneRect{};

@@ -73,6 +73,56 @@ TEST_F(SurfaceTest, OverlayBltConvertsAndScalesIntoTheDestination) {
     overlay->Release();
 }
 
+// A picture much larger than its pane is averaged down, not sampled: fine detail becomes its mean
+// instead of aliasing into stripes, and every new picture shows, whether the shrinking was
+// prepared along with the copy or afterwards.
+TEST_F(SurfaceTest, ShrinkingFarAveragesDetailAndFollowsEveryNewPicture) {
+    // One-pixel black and white checks, odd-sized so the halvings meet unpaired edges.
+    I420 checks = solid(641, 361, 0xff808080);
+    for (int y = 0; y < checks.height; ++y) {
+        for (int x = 0; x < checks.width; ++x) {
+            checks.y[static_cast<size_t>(y) * checks.width + x] = (x + y) % 2 ? 235 : 16;
+        }
+    }
+    VideoSurface* overlay = overlayOf(checks);
+    VideoSurface* small = view.CreatEmptySurface(150, 90);
+    ASSERT_TRUE(small->Blt(nullptr, overlay, nullptr, 0));
+    QImage image = small->toImage();
+    for (const POINT p : {POINT{0, 0}, POINT{75, 45}, POINT{140, 84}, POINT{13, 71}}) {
+        EXPECT_TRUE(pixelIs(image, p.x, p.y, 0xff808080)) << "checks not averaged";
+    }
+
+    // New pictures in turn, each shrunk once or twice after it arrives, then once in full.
+    const std::array<std::array<QRgb, 4>, 3> sequences{
+        {{kRed, kGreen, kBlue, kYellow}, {kYellow, kBlue, kGreen, kRed}, {kGreen, kRed, kYellow, kBlue}}};
+    VideoSurface* full = view.CreatEmptySurface(640, 360);
+    for (size_t round = 0; round < sequences.size(); ++round) {
+        const I420 next = quadrants(640, 360, sequences[round]);
+        RECT rect;
+        ASSERT_NE(view.PlayYUV(next.y.data(), next.u.data(), next.v.data(), 0, overlay, 0, 0,
+                               next.width, next.height, &rect),
+                  nullptr);
+        for (VideoSurface* target : {small, small, full}) {
+            ASSERT_TRUE(target->Blt(nullptr, overlay, nullptr, 0));
+            image = target->toImage();
+            const auto at = quadrantCentres(RECT{0, 0, image.width(), image.height()});
+            for (int q = 0; q < 4; ++q) {
+                EXPECT_TRUE(pixelIs(image, at[q].x, at[q].y, sequences[round][q]))
+                    << "round " << round << ", " << image.width() << " wide, quadrant " << q;
+            }
+        }
+        // A cut that does not start on a halving boundary: the top-right quadrant alone.
+        const RECT cut{322, 2, 640, 178};
+        ASSERT_TRUE(small->Blt(nullptr, overlay, &cut, 0));
+        image = small->toImage();
+        EXPECT_TRUE(pixelIs(image, 3, 3, sequences[round][1]));
+        EXPECT_TRUE(pixelIs(image, 146, 86, sequences[round][1]));
+    }
+    full->Release();
+    small->Release();
+    overlay->Release();
+}
+
 TEST_F(SurfaceTest, RgbBltCopiesAndScales) {
     VideoSurface* a = view.CreatEmptySurface(40, 40);
     VideoSurface* b = view.CreatEmptySurface(80, 20);

@@ -66,8 +66,9 @@ public:
 
     // Copies `source` (all of it when sourceRect is null) scaled into `dest` of this surface (all
     // of it when null). This surface must be RGB. From an overlay the colour conversion and the
-    // scaling are one libswscale pass straight into this surface (bilinear), with the scaler kept
-    // by the source for the next frame of the same sizes. Rectangles must lie inside their
+    // scaling are done by libswscale straight into this surface (bilinear when growing, area
+    // averaging when shrinking), with the scaler kept by the source for the next frame of the
+    // same sizes. Rectangles must lie inside their
     // surfaces and not be empty; a source rectangle on an overlay starts at even coordinates
     // (rounded down) since chroma is subsampled. `flags` is reserved; pass 0. False when refused.
     bool Blt(const RECT* dest, VideoSurface* source, const RECT* sourceRect, unsigned flags);
@@ -86,14 +87,21 @@ private:
     friend class CDDrawView;
     struct Scaler;
     static constexpr int kScalers = 4;
+    struct Halves;
+    struct PlaneCut;
 
     VideoSurface(Kind kind, int width, int height);
     ~VideoSurface();
 
     bool allocatePlanes(int width, int height); // overlay only; caller holds lock_
     void fill(uint32_t rgb);                    // caller holds lock_
-    SwsContext* scalerFor(int srcW, int srcH, int dstW, int dstH);        // caller holds lock_
+    Scaler* scalerFor(int srcW, int srcH, int dstW, int dstH);            // caller holds lock_
     bool scaleInto(QImage& target, const RECT& dest, const RECT& source); // caller holds both
+    PlaneCut reducedFor(const RECT& source, int dstW, int dstH);         // caller holds lock_
+    void contentChanged() { ++content_; }                                 // caller holds lock_
+    // A new picture into an overlay (its size set already); caller holds lock_.
+    void storePicture(const std::array<const uint8_t*, 3>& from,
+                      const std::array<int, 3>& fromStride);
 
     const Kind kind_;
     std::atomic<int> refs_{1};
@@ -106,6 +114,8 @@ private:
     std::array<int, 3> stride_{};
     std::unique_ptr<Scaler[]> scalers_;
     int nextScaler_ = 0;
+    std::unique_ptr<Halves> halves_; // the picture halved for small panes, made on demand
+    uint64_t content_ = 1;           // changes with every new picture in the planes
     // RGB
     QImage image_;
     QPainter* painter_ = nullptr;
