@@ -3,9 +3,9 @@
 // codec (H.264 by UID) and IMA ADPCM (MJPEG); the tone must come out of each.
 
 #include "ControlTestSupport.h"
+#include "HeardAudio.h"
 #include "SessionRecorder.h"
 
-#include "audio/ImaAdpcm.h"
 #include "camsim/H264Camera.h"
 #include "camsim/MjpegCamera.h"
 #include "camsim/P2pCamera.h"
@@ -13,12 +13,13 @@
 #include "device/control/TalkChannel.h"
 #include "iotc/Relay.h"
 #include "iotc/iotc.h"
-#include "voice/Voice.h"
 
 namespace {
 
 using namespace std::chrono_literals;
+using controltest::decodeAdpcm;
 using controltest::dominantFrequency;
+using controltest::toneOf;
 using Device::TalkChannel;
 
 // The session's side: commands go to zq_net_setcommand while there is a handle.
@@ -73,25 +74,6 @@ struct Session final : Device::CommandSink {
     std::atomic<NetHandle*> handle{nullptr};
     SessionRecorder recorder;
 };
-
-// 6000 samples of what a camera heard, after its first block (codec start-up).
-std::vector<int16_t> toneOf(const std::vector<int16_t>& heard, size_t skip) {
-    if (heard.size() < skip + 6000)
-        return {};
-    return {heard.begin() + static_cast<long>(skip),
-            heard.begin() + static_cast<long>(skip) + 6000};
-}
-
-std::vector<int16_t> decodeAdpcm(const std::vector<std::vector<uint8_t>>& packets) {
-    codec::ImaAdpcmState state;
-    std::vector<int16_t> pcm;
-    for (const auto& packet : packets) {
-        pcm.resize(pcm.size() + packet.size() * 2);
-        codec::imaDecode(state, packet.data(), packet.size(),
-                         pcm.data() + pcm.size() - packet.size() * 2);
-    }
-    return pcm;
-}
 
 class TalkToCamera : public controltest::WavMicrophone {
 protected:
@@ -163,18 +145,7 @@ TEST_F(TalkToCamera, ACameraReachedByUidHearsTheToneInVoiceFrames) {
     camera.stop();
 
     // The simulated camera decodes only G.726: its raw bytes are decoded here.
-    const auto bytes = camera.talkBytes();
-    EXPECT_EQ(bytes.size() % voice::kFrameBytes, 0u);
-    voice::DecoderState state{};
-    ASSERT_EQ(VOICE_DecReset(&state, voice::kModeNarrowband), voice::kOk);
-    std::vector<int16_t> pcm;
-    for (size_t at = 0; at + voice::kFrameBytes <= bytes.size(); at += voice::kFrameBytes) {
-        int16_t frame[voice::kFrameSamples];
-        int samples = 0;
-        ASSERT_EQ(VOICE_DecodeFrame(&state, bytes.data() + at, voice::kFrameBytes, frame, &samples),
-                  voice::kOk);
-        pcm.insert(pcm.end(), frame, frame + samples);
-    }
+    const auto pcm = controltest::decodeVoice(camera.talkBytes());
     EXPECT_NEAR(dominantFrequency(toneOf(pcm, 480)), 1000, 30);
     relay.stop();
 }

@@ -8,7 +8,7 @@
 #include "db/Statements.h"
 #include "db/sqlite3x.h"
 #include "device/PubFun.h"
-
+#include "device/record/RecordRescan.h"
 #include "video/DDraw.h"
 
 #include <QApplication>
@@ -17,10 +17,16 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <chrono>
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <thread>
+
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
@@ -46,23 +52,42 @@ std::vector<fs::path> filesIn(const fs::path& folder, const std::string& extensi
     return found;
 }
 
+// A data folder as the client keeps it: the delivered database with its path row (the client
+// writes it on first use), record and picture folders.
+void seedDataFolder(const fs::path& root) {
+    fs::remove_all(root);
+    fs::create_directories(root / "records");
+    fs::create_directories(root / "pictures");
+    fs::copy_file(VISTARO_DELIVERED_DB, root / "doDAV.db");
+    sqlite3x::sqlite3_connection database;
+    database.open(root / "doDAV.db");
+    sqlite3x::sqlite3_command paths(database,
+                                    "insert into path(autologpath, picturepath, logHistory, "
+                                    "captureMode, recordpath) values('', ?, 0, 0, ?);");
+    paths.bind(1, (root / "pictures").string());
+    paths.bind(2, (root / "records").string());
+    paths.executenonquery();
+}
+
+// A weekly plan for `mac`: every day the same three words of half-hour bits.
+void insertPlan(sqlite3x::sqlite3_connection& database, const std::string& mac,
+                const std::string& day) {
+    sqlite3x::sqlite3_command plan(database,
+                                   "insert into recordplan(day0,day1,day2,day3,day4,day5,day6,"
+                                   "pEnable,aEnable,mac) values(?,?,?,?,?,?,?,1,0,?);");
+    for (int column = 1; column <= 7; ++column)
+        plan.bind(column, day);
+    plan.bind(8, mac);
+    plan.executenonquery();
+}
+
 class SessionMedia : public controltest::WavMicrophone {
 protected:
     void SetUp() override {
         WavMicrophone::SetUp();
         root = fs::temp_directory_path() / ("vistaro-session-media-" + std::to_string(::getpid()));
-        fs::remove_all(root);
-        fs::create_directories(root / "records");
-        fs::create_directories(root / "pictures");
-        fs::copy_file(VISTARO_DELIVERED_DB, root / "doDAV.db");
+        seedDataFolder(root);
         database.open(root / "doDAV.db");
-        // The delivered database has no path row yet: the client writes it on first use.
-        sqlite3x::sqlite3_command paths(
-            database, "insert into path(autologpath, picturepath, logHistory, captureMode, "
-                      "recordpath) values('', ?, 0, 0, ?);");
-        paths.bind(1, (root / "pictures").string());
-        paths.bind(2, (root / "records").string());
-        paths.executenonquery();
         pubFun = std::make_unique<client::CPubFun>(database, databaseLock, nullptr);
         ASSERT_TRUE(pubFun->SelectPathfromDB());
 
@@ -172,6 +197,38 @@ TEST_F(SessionMedia, CameraAlarmRecordsForItsDuration) {
     EXPECT_EQ(rows.front().filetype, 2);
 }
 
+// A plan that covers the whole week records while the plan thread runs; one that covers nothing
+// never starts a file.
+TEST_F(SessionMedia, ScheduleRecordingFollowsTheCamerasPlan) {
+    {
+        std::lock_guard lock(databaseLock);
+        insertPlan(database, "00:CA:5E:5E:00:02", "4294967295,4294967295,4294967295-0,0,0");
+        insertPlan(database, "00:CA:5E:5E:00:03", "0,0,0-0,0,0");
+    }
+    session->SetRecordEnable(false, true);
+    ASSERT_TRUE(session->StartPlanThread("00:CA:5E:5E:00:03"));
+    std::this_thread::sleep_for(2500ms);
+    EXPECT_FALSE(session->recorder().IsRecording(1)) << "recording outside the plan";
+    session->StopPlanThread();
+
+    ASSERT_TRUE(session->StartPlanThread("00:CA:5E:5E:00:02"));
+    ASSERT_TRUE(waitUntil(10s, [&] { return session->recorder().framesWritten(1) >= 50; }))
+        << "the plan did not start schedule recording";
+    session->StopPlanThread();
+    EXPECT_FALSE(session->recorder().IsRecording(1)) << "the plan thread left its file open";
+
+    const auto files = filesIn(root / "records" / "Recordfiles_127.0.0.1", ".avi");
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_EQ(files.front().filename().string().rfind("Schedule_", 0), 0u);
+    const auto probe = avitest::probe(files.front());
+    ASSERT_EQ(probe.exitCode, 0) << probe.warnings;
+    EXPECT_GE(std::stoi(probe.streams.at(0).at("nb_read_frames")), 50);
+    std::lock_guard lock(databaseLock);
+    const auto rows = db::selectRecordFiles(database);
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows.front().filetype, 1);
+}
+
 // The status dots sit in the pane's bottom-right corner: green while recording by hand.
 TEST_F(SessionMedia, StatusDotsShowWhatIsRecording) {
     QWidget window;
@@ -207,9 +264,109 @@ TEST_F(SessionMedia, StatusDotsShowWhatIsRecording) {
     environment.view = nullptr;
 }
 
+// The child of the crash test: a client's session recording by hand from its own simulated
+// camera into `root`. Prints "recording" once frames are on disk, then goes on until killed.
+int recordUntilKilled(const fs::path& root) {
+    sqlite3x::sqlite3_connection database;
+    database.open(root / "doDAV.db");
+    std::mutex databaseLock;
+    client::CPubFun pubFun(database, databaseLock, nullptr);
+    if (!pubFun.SelectPathfromDB())
+        return 2;
+    Device::DeviceEnvironment environment;
+    environment.pubFun = &pubFun;
+    environment.record.database = &database;
+    environment.record.databaseLock = &databaseLock;
+    camsim::H264Camera camera;
+    camsim::CameraConfig config;
+    config.listenAddress = "127.0.0.1";
+    config.udt = false;
+    const auto ports = camera.start(config);
+    if (!ports)
+        return 3;
+    auto session = Device::createDevice(environment, nullptr, Device::kClassH264);
+    session->SetAddress("127.0.0.1", ports->port, ports->webPort);
+    session->SetUser("admin", "admin");
+    session->SetStreamType(session->SwitchStream());
+    session->OpenDevice(nullptr, false);
+    if (!waitUntil(10s, [&] { return session->online(); }))
+        return 4;
+    session->OpenAudio();
+    if (!session->StartManualRecord() ||
+        !waitUntil(10s, [&] { return session->recorder().framesWritten(0) >= 60; }))
+        return 5;
+    std::printf("recording\n");
+    std::fflush(stdout);
+    for (;;)
+        pause();
+}
+
+std::string selfPath;
+
+// The whole client is killed while it records (a crash, a power cut); at its next start the
+// rescan finds the cut file, repairs it and enters it, and it plays.
+TEST(SessionCrash, ARecordingCutByAKillIsRepairedAndIndexedAtTheNextStart) {
+    const fs::path root =
+        fs::temp_directory_path() / ("vistaro-session-crash-" + std::to_string(::getpid()));
+    seedDataFolder(root);
+    int out[2];
+    ASSERT_EQ(pipe(out), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        dup2(out[1], STDOUT_FILENO);
+        close(out[0]);
+        close(out[1]);
+        const std::string rootArg = root.string();
+        execl(selfPath.c_str(), selfPath.c_str(), "--record-until-killed", rootArg.c_str(),
+              static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(out[1]);
+    FILE* report = fdopen(out[0], "r");
+    char line[64] = {};
+    const bool recording = std::fgets(line, sizeof line, report) != nullptr &&
+                           std::strncmp(line, "recording", 9) == 0;
+    std::this_thread::sleep_for(500ms);
+    kill(child, SIGKILL);
+    int status = 0;
+    waitpid(child, &status, 0);
+    std::fclose(report);
+    ASSERT_TRUE(recording) << "the child did not record; exit status " << WEXITSTATUS(status);
+
+    const fs::path folder = root / "records" / "Recordfiles_127.0.0.1";
+    const auto cut = filesIn(folder, ".avi");
+    ASSERT_EQ(cut.size(), 1u);
+    EXPECT_TRUE(fs::exists(cut.front().string() + "_idx")) << "the file was closed after all";
+
+    sqlite3x::sqlite3_connection database;
+    database.open(root / "doDAV.db");
+    std::mutex databaseLock;
+    client::CPubFun pubFun(database, databaseLock, nullptr);
+    ASSERT_TRUE(pubFun.SelectPathfromDB());
+    const Device::RescanReport rescan = Device::rescanRecordFolders(
+        database, {pubFun.GetRecordPath()}, {&databaseLock, nullptr, {}});
+    EXPECT_EQ(rescan.repaired, 1);
+    EXPECT_FALSE(fs::exists(cut.front().string() + "_idx"));
+    const auto probe = avitest::probe(cut.front());
+    ASSERT_EQ(probe.exitCode, 0) << probe.warnings;
+    ASSERT_EQ(probe.streams.size(), 2u);
+    EXPECT_GE(std::stoi(probe.streams[0].at("nb_read_frames")), 40);
+    EXPECT_EQ(probe.streams[1].at("codec_name"), "pcm_s16le");
+    const auto rows = db::selectRecordFiles(database);
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(fs::path(rows.front().filename), cut.front());
+    EXPECT_EQ(rows.front().filetype, 0);
+    database.close();
+    fs::remove_all(root);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 3 && std::strcmp(argv[1], "--record-until-killed") == 0)
+        return recordUntilKilled(argv[2]);
+    selfPath = fs::read_symlink("/proc/self/exe").string();
     qputenv("QT_QPA_PLATFORM", "offscreen");
     ::testing::InitGoogleTest(&argc, argv);
     QApplication app(argc, argv);
