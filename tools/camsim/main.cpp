@@ -4,6 +4,7 @@
 #include "H264Camera.h"
 #include "MjpegCamera.h"
 #include "P2pCamera.h"
+#include "SdkCamera.h"
 #include "SearchResponder.h"
 #include "StreamLibrary.h"
 
@@ -39,6 +40,8 @@ constexpr const char* kUsage =
     "  search    answers LAN search broadcasts (UDP port 10000) for N cameras\n"
     "  relay     peer-to-peer relay that cameras register their UIDs with\n"
     "  p2p       H.264 camera reached by UID through a relay (control and media channels)\n"
+    "  sdkcam    camera of the SDK family: search and set-up on UDP, management and monitor\n"
+    "            sessions (\"MO_M\", \"MO_O\"/\"MO_V\") on one TCP port\n"
     "run 'camsim <kind> --help' for its options\n";
 
 constexpr const char* kH264Usage =
@@ -411,6 +414,99 @@ int runMjpeg(int argc, char** argv) {
     return 0;
 }
 
+constexpr const char* kSdkUsage =
+    "usage: camsim sdkcam [options]\n"
+    "  --port P          management and monitor sessions (TCP); 0 picks one (default 8090)\n"
+    "  --search-port S   search and set-up (UDP; default 10000); 0 picks one\n"
+    "  --listen ADDR     listen address (default 0.0.0.0; broadcasts reach wildcard sockets only)\n"
+    "  --id ID           camera id, 12 characters (default 00A1B2C3D4E5)\n"
+    "  --name NAME       camera name (default camsim-sdk)\n"
+    "  --user U          user name (default admin)\n"
+    "  --password X      password (default admin)\n"
+    "  --address A       address the camera reports (default 127.0.0.1)\n"
+    "  --fps N           pictures per second (default 10)\n"
+    "  --scramble        every payload sent scrambled\n"
+    "  --shuffle         frames sent in swapped pairs (time stamps out of order)\n"
+    "  --ignore-logins N leave the first N video logins unanswered\n"
+    "  --quiet           do not print events\n"
+    "SIGINT or SIGTERM stops.\n";
+
+int runSdkCamera(int argc, char** argv) {
+    camsim::SdkCameraConfig config;
+    config.port = 8090;
+    bool quiet = false;
+    std::string address = "127.0.0.1";
+    for (int i = 0; i < argc; ++i) {
+        const std::string option = argv[i];
+        const bool hasValue = i + 1 < argc;
+        if (option == "--help" || option == "-h") {
+            std::fputs(kSdkUsage, stdout);
+            return 0;
+        } else if (option == "--quiet") {
+            quiet = true;
+        } else if (option == "--scramble") {
+            config.scramble = true;
+        } else if (option == "--shuffle") {
+            config.shuffleStamps = true;
+        } else if (option == "--port" && hasValue && parsePort(argv[i + 1], config.port)) {
+            ++i;
+        } else if (option == "--search-port" && hasValue &&
+                   parsePort(argv[i + 1], config.searchPort)) {
+            ++i;
+        } else if (option == "--listen" && hasValue) {
+            config.listenAddress = argv[++i];
+        } else if (option == "--id" && hasValue) {
+            config.id = argv[++i];
+        } else if (option == "--name" && hasValue) {
+            config.name = argv[++i];
+        } else if (option == "--user" && hasValue) {
+            config.user = argv[++i];
+        } else if (option == "--password" && hasValue) {
+            config.password = argv[++i];
+        } else if (option == "--address" && hasValue) {
+            address = argv[++i];
+        } else if (option == "--fps" && hasValue) {
+            config.framesPerSecond = static_cast<int>(std::strtol(argv[++i], nullptr, 10));
+        } else if (option == "--ignore-logins" && hasValue) {
+            config.ignoredVideoLogins = static_cast<unsigned>(std::strtoul(argv[++i], nullptr, 10));
+        } else {
+            std::fprintf(stderr, "camsim sdkcam: bad option '%s'\n%s", option.c_str(), kSdkUsage);
+            return 2;
+        }
+    }
+    in_addr reported{};
+    if (config.id.size() != 12 || config.framesPerSecond < 1 || config.framesPerSecond > 30 ||
+        ::inet_pton(AF_INET, address.c_str(), &reported) != 1) {
+        std::fprintf(stderr, "camsim sdkcam: --id has 12 characters, --fps 1..30, --address a "
+                             "dotted IPv4 address\n");
+        return 2;
+    }
+    config.address = ntohl(reported.s_addr);
+    config.gateway = config.address;
+    config.dns = config.address;
+    if (!quiet) {
+        config.eventSink = [](const std::string& line) {
+            std::printf("[sdkcam] %s\n", line.c_str());
+            std::fflush(stdout);
+        };
+    }
+    camsim::SdkCamera camera;
+    const auto ports = camera.start(config);
+    if (!ports) {
+        std::fprintf(stderr, "camsim sdkcam: %s\n", camera.lastError().c_str());
+        return 1;
+    }
+    std::printf("SDK camera %s: port %u, search port %u, user \"%s\"\n", config.id.c_str(),
+                ports->port, ports->searchPort, config.user.c_str());
+    std::fflush(stdout);
+    std::signal(SIGINT, onSignal);
+    std::signal(SIGTERM, onSignal);
+    while (!g_interrupted)
+        ::usleep(200 * 1000);
+    camera.stop();
+    return 0;
+}
+
 // "host[:port]" with the relay's default port when none is given.
 bool parseRelay(const std::string& text, std::string& host, uint16_t& port) {
     const size_t colon = text.rfind(':');
@@ -570,6 +666,9 @@ int main(int argc, char** argv) {
     }
     if (std::strcmp(argv[1], "p2p") == 0) {
         return runP2p(argc - 2, argv + 2);
+    }
+    if (std::strcmp(argv[1], "sdkcam") == 0) {
+        return runSdkCamera(argc - 2, argv + 2);
     }
     std::fprintf(stderr, "camsim: unknown kind '%s'\n%s", argv[1], kUsage);
     return 2;
