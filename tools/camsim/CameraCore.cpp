@@ -1,5 +1,6 @@
 #include "CameraCore.h"
 
+#include "EventSink.h"
 #include "JpegEncoder.h"
 #include "SyntheticPicture.h"
 
@@ -31,15 +32,10 @@ CameraCore::CameraCore(CameraConfig config, std::shared_ptr<const StreamLibrary>
 }
 
 void CameraCore::event(const char* format, ...) {
-    if (!m_config.eventSink) {
-        return;
-    }
-    char line[512];
     va_list args;
     va_start(args, format);
-    std::vsnprintf(line, sizeof line, format, args);
+    emitEvent(m_config.eventSink, format, args);
     va_end(args);
-    m_config.eventSink(line);
 }
 
 void CameraCore::count(uint32_t CameraStats::*field, int delta) {

@@ -1,5 +1,6 @@
 #include "MjpegCamera.h"
 
+#include "EventSink.h"
 #include "JpegEncoder.h"
 #include "SyntheticPicture.h"
 #include "UrlQuery.h"
@@ -111,14 +112,10 @@ struct MjpegCore {
     std::list<std::shared_ptr<std::deque<std::vector<uint8_t>>>> noticeBoxes; // guarded by lock
 
     void event(const char* format, ...) __attribute__((format(printf, 2, 3))) {
-        if (!config.eventSink)
-            return;
-        char line[512];
         va_list args;
         va_start(args, format);
-        std::vsnprintf(line, sizeof line, format, args);
+        emitEvent(config.eventSink, format, args);
         va_end(args);
-        config.eventSink(line);
     }
     void count(uint32_t MjpegStats::*field) {
         std::lock_guard guard(lock);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "EventSink.h"
 #include "Link.h"
 #include "NoticeBox.h"
 #include "SdkCamera.h"
@@ -45,14 +46,10 @@ struct SdkCore {
     bool stopped() const { return stopping.load(); }
 
     void event(const char* format, ...) __attribute__((format(printf, 2, 3))) {
-        if (!config.eventSink)
-            return;
-        char line[512];
         va_list args;
         va_start(args, format);
-        std::vsnprintf(line, sizeof line, format, args);
+        emitEvent(config.eventSink, format, args);
         va_end(args);
-        config.eventSink(line);
     }
 };
 

@@ -2,9 +2,8 @@
 // a simulated camera, the session's own record thread.
 
 #include "AviTestSupport.h"
-#include "DeviceFactory.h"
 #include "PubFunTestSupport.h"
-#include "camsim/H264Camera.h"
+#include "SessionTestSupport.h"
 #include "device/record/RecordNames.h"
 
 #include <gtest/gtest.h>
@@ -38,16 +37,10 @@ protected:
         environment.pubFun = pubFun.get();
         environment.record.database = &database;
         environment.record.databaseLock = &databaseLock;
-        camsim::CameraConfig config;
-        config.listenAddress = "127.0.0.1";
-        config.udt = false;
-        const auto ports = camera.start(config);
+        const auto ports = sessiontest::startLoopbackH264(camera);
         ASSERT_TRUE(ports);
-        session = Device::createDevice(environment, nullptr, Device::kClassH264);
-        session->SetAddress("127.0.0.1", ports->port, ports->webPort);
-        session->SetUser("admin", "admin");
-        session->SetStreamType(session->SwitchStream());
-        session->OpenDevice(nullptr, false);
+        session = sessiontest::openSession(environment, Device::kClassH264, "127.0.0.1",
+                                           ports->port, ports->webPort);
         ASSERT_TRUE(waitUntil([&] { return session->online(); }, 10000));
     }
 

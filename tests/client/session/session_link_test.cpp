@@ -3,9 +3,8 @@
 // UID), and the operator's request to leave a reconnecting camera alone for a while.
 
 #include "ControlTestSupport.h"
-#include "DeviceFactory.h"
 #include "HeardAudio.h"
-#include "camsim/H264Camera.h"
+#include "SessionTestSupport.h"
 #include "camsim/MjpegCamera.h"
 #include "camsim/P2pCamera.h"
 #include "iotc/Relay.h"
@@ -14,7 +13,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <functional>
 #include <thread>
 
 using namespace std::chrono_literals;
@@ -23,16 +21,8 @@ namespace {
 
 using controltest::dominantFrequency;
 using controltest::toneOf;
-
-bool waitUntil(std::chrono::milliseconds timeout, const std::function<bool()>& done) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (done())
-            return true;
-        std::this_thread::sleep_for(10ms);
-    }
-    return done();
-}
+using sessiontest::openSession;
+using sessiontest::waitUntil;
 
 class SessionLink : public controltest::WavMicrophone {
 protected:
@@ -42,16 +32,6 @@ protected:
         mjpeg.stop();
         p2p.stop();
         relay.stop();
-    }
-
-    std::unique_ptr<Device::CSigleDevice> open(int classCode, const std::string& host, int port,
-                                               int webPort, bool viaP2P) {
-        auto opened = Device::createDevice(environment, nullptr, classCode);
-        opened->SetAddress(host, port, webPort);
-        opened->SetUser("admin", "admin");
-        opened->SetStreamType(opened->SwitchStream());
-        opened->OpenDevice(nullptr, viaP2P);
-        return opened;
     }
 
     // Talk as the operator starts it: ask, and the camera's grant starts the microphone.
@@ -74,7 +54,8 @@ TEST_F(SessionLink, AnMjpegCameraHearsTheToneInAdpcmUntilTalkCloses) {
     config.listenAddress = "127.0.0.1";
     const auto ports = mjpeg.start(config);
     ASSERT_TRUE(ports) << mjpeg.lastError();
-    session = open(Device::kClassMjpeg, "127.0.0.1", ports->port, ports->webPort, false);
+    session = openSession(environment, Device::kClassMjpeg, "127.0.0.1", ports->port,
+                          ports->webPort);
     ASSERT_NO_FATAL_FAILURE(talk());
     const auto heard = [&] { return controltest::decodeAdpcm(mjpeg.talkAudio()); };
     ASSERT_TRUE(waitUntil(10s, [&] { return heard().size() >= 6320; })) << "nothing heard";
@@ -95,7 +76,7 @@ TEST_F(SessionLink, ACameraOfTheVoiceCodecKindHearsTheToneByUid) {
     RDT_Initialize();
     const std::string uid = "VSTRSESSIONVOICE0001";
     ASSERT_TRUE(p2p.start({}, uid)) << p2p.lastError();
-    session = open(Device::kClassHx, uid, 0, 0, true);
+    session = openSession(environment, Device::kClassHx, uid, 0, 0, true);
     ASSERT_NO_FATAL_FAILURE(talk());
     ASSERT_TRUE(waitUntil(10s, [&] { return p2p.talkBytes().size() >= 14 * 124; }))
         << "nothing heard";
@@ -107,14 +88,12 @@ TEST_F(SessionLink, ACameraOfTheVoiceCodecKindHearsTheToneByUid) {
 // The hold is taken by the thread that reports the reconnect, the media thread: its login waits
 // out the hold once, and the next loss reconnects at once.
 TEST_F(SessionLink, ReconnectHoldDelaysOneReconnectOnly) {
-    camsim::CameraConfig config;
-    config.listenAddress = "127.0.0.1";
-    config.udt = false;
-    const auto ports = h264.start(config);
+    const auto ports = sessiontest::startLoopbackH264(h264);
     ASSERT_TRUE(ports);
     constexpr unsigned kHoldMs = 3000;
     environment.reconnectHoldMs = kHoldMs;
-    session = open(Device::kClassH264, "127.0.0.1", ports->port, ports->webPort, false);
+    session = openSession(environment, Device::kClassH264, "127.0.0.1", ports->port,
+                          ports->webPort);
     ASSERT_TRUE(waitUntil(10s, [&] { return h264.stats().liveLogins >= 1; }));
 
     const auto reconnectMs = [&] {

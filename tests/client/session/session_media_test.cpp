@@ -3,8 +3,7 @@
 
 #include "AviTestSupport.h"
 #include "ControlTestSupport.h"
-#include "DeviceFactory.h"
-#include "camsim/H264Camera.h"
+#include "SessionTestSupport.h"
 #include "db/Statements.h"
 #include "db/sqlite3x.h"
 #include "device/PubFun.h"
@@ -33,15 +32,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-bool waitUntil(std::chrono::milliseconds timeout, const std::function<bool()>& done) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (done())
-            return true;
-        std::this_thread::sleep_for(20ms);
-    }
-    return done();
-}
+using sessiontest::waitUntil;
 
 std::vector<fs::path> filesIn(const fs::path& folder, const std::string& extension) {
     std::vector<fs::path> found;
@@ -95,16 +86,10 @@ protected:
         environment.record.database = &database;
         environment.record.databaseLock = &databaseLock;
 
-        camsim::CameraConfig config;
-        config.listenAddress = "127.0.0.1";
-        config.udt = false;
-        const auto ports = camera.start(config);
+        const auto ports = sessiontest::startLoopbackH264(camera);
         ASSERT_TRUE(ports);
-        session = Device::createDevice(environment, nullptr, Device::kClassH264);
-        session->SetAddress("127.0.0.1", ports->port, ports->webPort);
-        session->SetUser("admin", "admin");
-        session->SetStreamType(session->SwitchStream());
-        session->OpenDevice(nullptr, false);
+        session = sessiontest::openSession(environment, Device::kClassH264, "127.0.0.1",
+                                           ports->port, ports->webPort);
         ASSERT_TRUE(waitUntil(10s, [&] { return session->online(); }));
     }
     void TearDown() override {
@@ -278,17 +263,11 @@ int recordUntilKilled(const fs::path& root) {
     environment.record.database = &database;
     environment.record.databaseLock = &databaseLock;
     camsim::H264Camera camera;
-    camsim::CameraConfig config;
-    config.listenAddress = "127.0.0.1";
-    config.udt = false;
-    const auto ports = camera.start(config);
+    const auto ports = sessiontest::startLoopbackH264(camera);
     if (!ports)
         return 3;
-    auto session = Device::createDevice(environment, nullptr, Device::kClassH264);
-    session->SetAddress("127.0.0.1", ports->port, ports->webPort);
-    session->SetUser("admin", "admin");
-    session->SetStreamType(session->SwitchStream());
-    session->OpenDevice(nullptr, false);
+    auto session = sessiontest::openSession(environment, Device::kClassH264, "127.0.0.1",
+                                            ports->port, ports->webPort);
     if (!waitUntil(10s, [&] { return session->online(); }))
         return 4;
     session->OpenAudio();
