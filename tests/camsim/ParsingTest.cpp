@@ -1,3 +1,4 @@
+#include "camsim/CommandLine.h"
 #include "camsim/Console.h"
 #include "camsim/H264Camera.h"
 #include "camsim/PacketReader.h"
@@ -18,6 +19,39 @@ std::vector<uint8_t> packet(int32_t command, std::vector<uint8_t> payload) {
     PacketWriter writer(command, payload.size());
     std::copy(payload.begin(), payload.end(), writer.payload());
     return writer.take();
+}
+
+// The command line of a simulator: values reach their targets only when they pass their checks,
+// and every refusal ends the program with 2 before anything starts.
+TEST(CommandLineTest, ValuesAreCheckedAndRefusalsStopTheProgram) {
+    const auto run = [](std::vector<std::string> words, uint16_t& port, std::string& user,
+                        bool& quiet) {
+        std::vector<char*> argv;
+        for (std::string& word : words)
+            argv.push_back(word.data());
+        return camsim::CommandLine("test", "usage\n")
+            .flag("--quiet", quiet)
+            .number("--port", port)
+            .text("--user", user)
+            .parse(static_cast<int>(argv.size()), argv.data());
+    };
+    uint16_t port = 1;
+    std::string user;
+    bool quiet = false;
+    EXPECT_EQ(run({"--port", "65535", "--user", "x y", "--quiet"}, port, user, quiet),
+              std::nullopt);
+    EXPECT_EQ(port, 65535);
+    EXPECT_EQ(user, "x y");
+    EXPECT_TRUE(quiet);
+    for (const char* bad : {"65536", "-1", "12ab", "", " 8"}) {
+        port = 7;
+        EXPECT_EQ(run({"--port", bad}, port, user, quiet), 2) << bad;
+        EXPECT_EQ(port, 7) << bad;
+    }
+    EXPECT_EQ(run({"--user"}, port, user, quiet), 2);           // value missing
+    EXPECT_EQ(run({"--other"}, port, user, quiet), 2);          // unknown
+    EXPECT_EQ(run({"--port", "80", "-h"}, port, user, quiet), 0); // usage asked for
+    EXPECT_EQ(port, 80);
 }
 
 TEST(PacketReaderTest, SplitDeliveryGarbageAndBadLengths) {

@@ -1,5 +1,6 @@
 // camsim: simulated network cameras for trying the client by hand and for integration tests.
 
+#include "CommandLine.h"
 #include "Console.h"
 #include "H264Camera.h"
 #include "MjpegCamera.h"
@@ -103,11 +104,9 @@ void onSignal(int) {
 }
 
 bool parsePort(const char* text, uint16_t& port) {
-    char* end = nullptr;
-    const long value = std::strtol(text, &end, 10);
-    if (end == text || *end != '\0' || value < 0 || value > 65535) {
+    long long value = 0;
+    if (!camsim::parseInteger(text, 0, 65535, value))
         return false;
-    }
     port = static_cast<uint16_t>(value);
     return true;
 }
@@ -183,37 +182,20 @@ int runH264(int argc, char** argv) {
     base.webPort = 8880;
     long count = 1;
     bool quiet = false;
-    for (int i = 0; i < argc; ++i) {
-        const std::string option = argv[i];
-        const bool hasValue = i + 1 < argc;
-        if (option == "--help" || option == "-h") {
-            std::fputs(kH264Usage, stdout);
-            return 0;
-        } else if (option == "--one-port") {
-            base.onePort = true;
-        } else if (option == "--no-udt") {
-            base.udt = false;
-        } else if (option == "--quiet") {
-            quiet = true;
-        } else if (option == "--port" && hasValue && parsePort(argv[i + 1], base.port)) {
-            ++i;
-        } else if (option == "--web-port" && hasValue && parsePort(argv[i + 1], base.webPort)) {
-            ++i;
-        } else if (option == "--count" && hasValue) {
-            count = std::strtol(argv[++i], nullptr, 10);
-        } else if (option == "--user" && hasValue) {
-            base.user = argv[++i];
-        } else if (option == "--password" && hasValue) {
-            base.password = argv[++i];
-        } else if (option == "--listen" && hasValue) {
-            base.listenAddress = argv[++i];
-        } else if (option == "--record-ms" && hasValue) {
-            base.recordDurationMs = static_cast<uint32_t>(std::strtoul(argv[++i], nullptr, 10));
-        } else {
-            std::fprintf(stderr, "camsim h264: bad option '%s'\n%s", option.c_str(), kH264Usage);
-            return 2;
-        }
-    }
+    const auto exit = camsim::CommandLine("h264", kH264Usage)
+                          .flag("--one-port", base.onePort)
+                          .flag("--no-udt", [&base] { base.udt = false; })
+                          .flag("--quiet", quiet)
+                          .number("--port", base.port)
+                          .number("--web-port", base.webPort)
+                          .number("--count", count)
+                          .text("--user", base.user)
+                          .text("--password", base.password)
+                          .text("--listen", base.listenAddress)
+                          .number("--record-ms", base.recordDurationMs)
+                          .parse(argc, argv);
+    if (exit)
+        return *exit;
     if (count < 1 || count > 64) {
         std::fprintf(stderr, "camsim h264: --count must be 1..64\n");
         return 2;
@@ -262,49 +244,32 @@ int runSearch(int argc, char** argv) {
     long count = 1;
     long parts = 1;
     bool quiet = false;
-    for (int i = 0; i < argc; ++i) {
-        const std::string option = argv[i];
-        const bool hasValue = i + 1 < argc;
-        if (option == "--help" || option == "-h") {
-            std::fputs(kSearchUsage, stdout);
-            return 0;
-        } else if (option == "--batch") {
-            config.batch = true;
-        } else if (option == "--quiet") {
-            quiet = true;
-        } else if (option == "--port" && hasValue && parsePort(argv[i + 1], config.port)) {
-            ++i;
-        } else if (option == "--media-port" && hasValue && parsePort(argv[i + 1], base.mediaPort)) {
-            ++i;
-        } else if (option == "--web-port" && hasValue && parsePort(argv[i + 1], base.webPort)) {
-            ++i;
-        } else if (option == "--listen" && hasValue) {
-            config.listenAddress = argv[++i];
-        } else if (option == "--format" && hasValue &&
-                   (std::strcmp(argv[i + 1], "moi") == 0 ||
-                    std::strcmp(argv[i + 1], "record") == 0)) {
-            config.format = std::strcmp(argv[++i], "moi") == 0 ? camsim::SearchReplyFormat::Moi
-                                                               : camsim::SearchReplyFormat::Record;
-        } else if (option == "--count" && hasValue) {
-            count = std::strtol(argv[++i], nullptr, 10);
-        } else if (option == "--split" && hasValue) {
-            parts = std::strtol(argv[++i], nullptr, 10);
-        } else if (option == "--flag" && hasValue) {
-            base.flag = static_cast<uint8_t>(std::strtol(argv[++i], nullptr, 10));
-        } else if (option == "--mac" && hasValue) {
-            macPrefix = argv[++i];
-        } else if (option == "--name" && hasValue) {
-            namePrefix = argv[++i];
-        } else if (option == "--uid" && hasValue) {
-            uidPrefix = argv[++i];
-        } else if (option == "--address" && hasValue) {
-            firstAddress = argv[++i];
-        } else {
-            std::fprintf(stderr, "camsim search: bad option '%s'\n%s", option.c_str(),
-                         kSearchUsage);
-            return 2;
-        }
-    }
+    const auto takeFormat = [&config](const char* text) {
+        const std::string format = text;
+        if (format != "moi" && format != "record")
+            return false;
+        config.format = format == "moi" ? camsim::SearchReplyFormat::Moi
+                                        : camsim::SearchReplyFormat::Record;
+        return true;
+    };
+    const auto exit = camsim::CommandLine("search", kSearchUsage)
+                          .flag("--batch", config.batch)
+                          .flag("--quiet", quiet)
+                          .number("--port", config.port)
+                          .number("--media-port", base.mediaPort)
+                          .number("--web-port", base.webPort)
+                          .text("--listen", config.listenAddress)
+                          .value("--format", takeFormat)
+                          .number("--count", count)
+                          .number("--split", parts)
+                          .number("--flag", base.flag)
+                          .text("--mac", macPrefix)
+                          .text("--name", namePrefix)
+                          .text("--uid", uidPrefix)
+                          .text("--address", firstAddress)
+                          .parse(argc, argv);
+    if (exit)
+        return *exit;
     in_addr first{};
     if (count < 1 || count > 64 || parts < 1 || parts > 64 || base.flag > 2 ||
         ::inet_pton(AF_INET, firstAddress.c_str(), &first) != 1) {
@@ -316,7 +281,7 @@ int runSearch(int argc, char** argv) {
     config.cameras.clear();
     for (long i = 0; i < count; ++i) {
         camsim::SearchCamera camera = base;
-        char suffix[8];
+        char suffix[24];
         std::snprintf(suffix, sizeof suffix, "%02lX", i);
         camera.mac = macPrefix + suffix;
         camera.name = namePrefix + "-" + std::to_string(i);
@@ -365,31 +330,17 @@ int runMjpeg(int argc, char** argv) {
     config.webPort = 8881;
     bool quiet = false;
     bool oldParams = false;
-    for (int i = 0; i < argc; ++i) {
-        const std::string option = argv[i];
-        const bool hasValue = i + 1 < argc;
-        if (option == "--help" || option == "-h") {
-            std::fputs(kMjpegUsage, stdout);
-            return 0;
-        } else if (option == "--quiet") {
-            quiet = true;
-        } else if (option == "--old-params") {
-            oldParams = true;
-        } else if (option == "--port" && hasValue && parsePort(argv[i + 1], config.port)) {
-            ++i;
-        } else if (option == "--web-port" && hasValue && parsePort(argv[i + 1], config.webPort)) {
-            ++i;
-        } else if (option == "--user" && hasValue) {
-            config.user = argv[++i];
-        } else if (option == "--password" && hasValue) {
-            config.password = argv[++i];
-        } else if (option == "--listen" && hasValue) {
-            config.listenAddress = argv[++i];
-        } else {
-            std::fprintf(stderr, "camsim mjpeg: bad option '%s'\n%s", option.c_str(), kMjpegUsage);
-            return 2;
-        }
-    }
+    const auto exit = camsim::CommandLine("mjpeg", kMjpegUsage)
+                          .flag("--quiet", quiet)
+                          .flag("--old-params", oldParams)
+                          .number("--port", config.port)
+                          .number("--web-port", config.webPort)
+                          .text("--user", config.user)
+                          .text("--password", config.password)
+                          .text("--listen", config.listenAddress)
+                          .parse(argc, argv);
+    if (exit)
+        return *exit;
     if (!quiet) {
         config.eventSink = [](const std::string& line) {
             std::printf("[mjpeg] %s\n", line.c_str());
@@ -436,44 +387,23 @@ int runSdkCamera(int argc, char** argv) {
     config.port = 8090;
     bool quiet = false;
     std::string address = "127.0.0.1";
-    for (int i = 0; i < argc; ++i) {
-        const std::string option = argv[i];
-        const bool hasValue = i + 1 < argc;
-        if (option == "--help" || option == "-h") {
-            std::fputs(kSdkUsage, stdout);
-            return 0;
-        } else if (option == "--quiet") {
-            quiet = true;
-        } else if (option == "--scramble") {
-            config.scramble = true;
-        } else if (option == "--shuffle") {
-            config.shuffleStamps = true;
-        } else if (option == "--port" && hasValue && parsePort(argv[i + 1], config.port)) {
-            ++i;
-        } else if (option == "--search-port" && hasValue &&
-                   parsePort(argv[i + 1], config.searchPort)) {
-            ++i;
-        } else if (option == "--listen" && hasValue) {
-            config.listenAddress = argv[++i];
-        } else if (option == "--id" && hasValue) {
-            config.id = argv[++i];
-        } else if (option == "--name" && hasValue) {
-            config.name = argv[++i];
-        } else if (option == "--user" && hasValue) {
-            config.user = argv[++i];
-        } else if (option == "--password" && hasValue) {
-            config.password = argv[++i];
-        } else if (option == "--address" && hasValue) {
-            address = argv[++i];
-        } else if (option == "--fps" && hasValue) {
-            config.framesPerSecond = static_cast<int>(std::strtol(argv[++i], nullptr, 10));
-        } else if (option == "--ignore-logins" && hasValue) {
-            config.ignoredVideoLogins = static_cast<unsigned>(std::strtoul(argv[++i], nullptr, 10));
-        } else {
-            std::fprintf(stderr, "camsim sdkcam: bad option '%s'\n%s", option.c_str(), kSdkUsage);
-            return 2;
-        }
-    }
+    const auto exit = camsim::CommandLine("sdkcam", kSdkUsage)
+                          .flag("--quiet", quiet)
+                          .flag("--scramble", config.scramble)
+                          .flag("--shuffle", config.shuffleStamps)
+                          .number("--port", config.port)
+                          .number("--search-port", config.searchPort)
+                          .text("--listen", config.listenAddress)
+                          .text("--id", config.id)
+                          .text("--name", config.name)
+                          .text("--user", config.user)
+                          .text("--password", config.password)
+                          .text("--address", address)
+                          .number("--fps", config.framesPerSecond)
+                          .number("--ignore-logins", config.ignoredVideoLogins)
+                          .parse(argc, argv);
+    if (exit)
+        return *exit;
     in_addr reported{};
     if (config.id.size() != 12 || config.framesPerSecond < 1 || config.framesPerSecond > 30 ||
         ::inet_pton(AF_INET, address.c_str(), &reported) != 1) {
@@ -544,21 +474,12 @@ uint16_t startRelay(iotc::Relay& relay, const std::string& host, uint16_t port) 
 int runRelay(int argc, char** argv) {
     std::string host = "127.0.0.1";
     uint16_t port = kIotcDefaultRelayPort;
-    for (int i = 0; i < argc; ++i) {
-        const std::string option = argv[i];
-        const bool hasValue = i + 1 < argc;
-        if (option == "--help" || option == "-h") {
-            std::fputs(kRelayUsage, stdout);
-            return 0;
-        } else if (option == "--listen" && hasValue) {
-            host = argv[++i];
-        } else if (option == "--port" && hasValue && parsePort(argv[i + 1], port)) {
-            ++i;
-        } else {
-            std::fprintf(stderr, "camsim relay: bad option '%s'\n%s", option.c_str(), kRelayUsage);
-            return 2;
-        }
-    }
+    const auto exit = camsim::CommandLine("relay", kRelayUsage)
+                          .text("--listen", host)
+                          .number("--port", port)
+                          .parse(argc, argv);
+    if (exit)
+        return *exit;
     iotc::Relay relay;
     if (startRelay(relay, host, port) == 0) {
         return 1;
@@ -578,31 +499,17 @@ int runP2p(int argc, char** argv) {
     long count = 1;
     bool quiet = false;
     bool withRelay = false;
-    for (int i = 0; i < argc; ++i) {
-        const std::string option = argv[i];
-        const bool hasValue = i + 1 < argc;
-        if (option == "--help" || option == "-h") {
-            std::fputs(kP2pUsage, stdout);
-            return 0;
-        } else if (option == "--quiet") {
-            quiet = true;
-        } else if (option == "--with-relay") {
-            withRelay = true;
-        } else if (option == "--relay" && hasValue) {
-            relayText = argv[++i];
-        } else if (option == "--uid" && hasValue) {
-            uid = argv[++i];
-        } else if (option == "--count" && hasValue) {
-            count = std::strtol(argv[++i], nullptr, 10);
-        } else if (option == "--user" && hasValue) {
-            base.user = argv[++i];
-        } else if (option == "--password" && hasValue) {
-            base.password = argv[++i];
-        } else {
-            std::fprintf(stderr, "camsim p2p: bad option '%s'\n%s", option.c_str(), kP2pUsage);
-            return 2;
-        }
-    }
+    const auto exit = camsim::CommandLine("p2p", kP2pUsage)
+                          .flag("--quiet", quiet)
+                          .flag("--with-relay", withRelay)
+                          .text("--relay", relayText)
+                          .text("--uid", uid)
+                          .number("--count", count)
+                          .text("--user", base.user)
+                          .text("--password", base.password)
+                          .parse(argc, argv);
+    if (exit)
+        return *exit;
     std::string relayHost;
     uint16_t relayPort = 0;
     if (count < 1 || count > 64 || !parseRelay(relayText, relayHost, relayPort) ||
