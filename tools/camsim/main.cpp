@@ -2,6 +2,7 @@
 
 #include "CommandLine.h"
 #include "Console.h"
+#include "EventSink.h"
 #include "H264Camera.h"
 #include "MjpegCamera.h"
 #include "P2pCamera.h"
@@ -101,6 +102,22 @@ std::atomic<bool> g_interrupted{false};
 
 void onSignal(int) {
     g_interrupted = true;
+}
+
+// Runs until SIGINT or SIGTERM: for the simulators without a console.
+void waitForSignal() {
+    std::signal(SIGINT, onSignal);
+    std::signal(SIGTERM, onSignal);
+    while (!g_interrupted)
+        ::usleep(50 * 1000);
+}
+
+// Event lines of a single simulator, with `prefix` in front (empty: none).
+camsim::EventSink linePrinter(std::string prefix) {
+    return [prefix = std::move(prefix)](const std::string& line) {
+        std::printf("%s%s\n", prefix.c_str(), line.c_str());
+        std::fflush(stdout);
+    };
 }
 
 bool parsePort(const char* text, uint16_t& port) {
@@ -295,12 +312,8 @@ int runSearch(int argc, char** argv) {
         camera.address = text;
         config.cameras.push_back(camera);
     }
-    if (!quiet) {
-        config.eventSink = [](const std::string& line) {
-            std::printf("%s\n", line.c_str());
-            std::fflush(stdout);
-        };
-    }
+    if (!quiet)
+        config.eventSink = linePrinter("");
     camsim::SearchResponder responder;
     const auto port = responder.start(config);
     if (!port) {
@@ -309,11 +322,7 @@ int runSearch(int argc, char** argv) {
     }
     std::printf("search responder: port %u, %ld cameras\n", *port, count);
     std::fflush(stdout);
-    std::signal(SIGINT, onSignal);
-    std::signal(SIGTERM, onSignal);
-    while (!g_interrupted) {
-        ::usleep(50 * 1000);
-    }
+    waitForSignal();
     responder.stop();
     return 0;
 }
@@ -341,12 +350,8 @@ int runMjpeg(int argc, char** argv) {
                           .parse(argc, argv);
     if (exit)
         return *exit;
-    if (!quiet) {
-        config.eventSink = [](const std::string& line) {
-            std::printf("[mjpeg] %s\n", line.c_str());
-            std::fflush(stdout);
-        };
-    }
+    if (!quiet)
+        config.eventSink = linePrinter("[mjpeg] ");
     camsim::MjpegCamera camera;
     const auto ports = camera.start(config);
     if (!ports) {
@@ -357,10 +362,7 @@ int runMjpeg(int argc, char** argv) {
     std::printf("MJPEG camera: port %u, web port %u, user \"%s\"\n", ports->port, ports->webPort,
                 config.user.c_str());
     std::fflush(stdout);
-    std::signal(SIGINT, onSignal);
-    std::signal(SIGTERM, onSignal);
-    while (!g_interrupted)
-        ::usleep(200 * 1000);
+    waitForSignal();
     camera.stop();
     return 0;
 }
@@ -414,12 +416,8 @@ int runSdkCamera(int argc, char** argv) {
     config.address = ntohl(reported.s_addr);
     config.gateway = config.address;
     config.dns = config.address;
-    if (!quiet) {
-        config.eventSink = [](const std::string& line) {
-            std::printf("[sdkcam] %s\n", line.c_str());
-            std::fflush(stdout);
-        };
-    }
+    if (!quiet)
+        config.eventSink = linePrinter("[sdkcam] ");
     camsim::SdkCamera camera;
     const auto ports = camera.start(config);
     if (!ports) {
@@ -429,10 +427,7 @@ int runSdkCamera(int argc, char** argv) {
     std::printf("SDK camera %s: port %u, search port %u, user \"%s\"\n", config.id.c_str(),
                 ports->port, ports->searchPort, config.user.c_str());
     std::fflush(stdout);
-    std::signal(SIGINT, onSignal);
-    std::signal(SIGTERM, onSignal);
-    while (!g_interrupted)
-        ::usleep(200 * 1000);
+    waitForSignal();
     camera.stop();
     return 0;
 }

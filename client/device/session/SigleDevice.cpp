@@ -443,58 +443,44 @@ void CSigleDevice::OnVideoFrame(const uint8_t* yuv) {
         fitPicture(paneRect);
     if (!m_status)
         return;
-    // The picture covers its fitted part every frame; the bars around it stay black from the
-    // surface's creation and need clearing only where the last frame's dots may lie over them.
-    if (m_dotsDrawn)
-        clearDotBand(m_status);
     m_status->Blt(&m_fitted, m_overlay, nullptr, 0);
-    m_dotsDrawn = recordingAllowed() && drawStatusDots(m_status);
+    m_dotsDrawn = updateStatusDots(m_status, recordingAllowed(), m_dotsDrawn);
     const RECT source{0, 0, m_status->width(), m_status->height()};
     if (view->DDsfDrawToDDBack(&paneRect, m_status, &source) && m_drawing && m_env.frameShown)
         m_env.frameShown(paneId, *m_drawing);
 }
 
-// The dots sit in a band at the bottom right: the four positions of drawStatusDots.
-RECT CSigleDevice::dotBand(const VideoSurface* surface) {
-    const long right = surface->width();
-    const long top = surface->height() - 2 * kDotSize;
-    return RECT{right - 100, top, right, top + kDotSize};
-}
-
-void CSigleDevice::clearDotBand(VideoSurface* surface) {
-    QPainter* painter = surface->GetDC();
-    if (!painter)
-        return;
-    const RECT band = dotBand(surface);
-    painter->fillRect(QRect(int(band.left), int(band.top), int(band.width()), int(band.height())),
-                      Qt::black);
-    surface->ReleaseDC(painter);
-}
-
-bool CSigleDevice::drawStatusDots(VideoSurface* surface) {
-    const bool green = m_recorder->IsRecording(0);
-    const bool blue = m_recorder->IsRecording(1);
-    const bool red = alarmDotRed();
-    const bool yellow = alarmDotYellow();
-    if (!green && !blue && !red && !yellow)
+// The recording and alarm dots, in a band at the bottom right. The picture covers its fitted
+// part every frame; the bars around it stay black from the surface's creation and need clearing
+// only where the last frame's dots may lie over them, so the band is cleared only then.
+bool CSigleDevice::updateStatusDots(VideoSurface* surface, bool allowed, bool clearOld) {
+    const bool green = allowed && m_recorder->IsRecording(0);
+    const bool blue = allowed && m_recorder->IsRecording(1);
+    const bool red = allowed && alarmDotRed();
+    const bool yellow = allowed && alarmDotYellow();
+    const bool any = green || blue || red || yellow;
+    if (!any && !clearOld)
         return false;
     QPainter* painter = surface->GetDC();
     if (!painter)
         return false;
+    const int right = surface->width();
+    const int top = surface->height() - 2 * kDotSize;
+    if (clearOld)
+        painter->fillRect(QRect(right - 100, top, 100, kDotSize), Qt::black);
     painter->setPen(Qt::NoPen);
-    const RECT band = dotBand(surface);
     const auto dot = [&](bool on, int offset, QColor colour) {
         if (!on)
             return;
         painter->setBrush(colour);
-        painter->drawEllipse(QRect(int(band.right) - offset, int(band.top), kDotSize, kDotSize));
+        painter->drawEllipse(QRect(right - offset, top, kDotSize, kDotSize));
     };
     dot(green, 25, QColor(0, 255, 0));
     dot(blue, 50, QColor(0, 0, 255));
     dot(red, 75, QColor(255, 0, 0));
     dot(yellow, 100, QColor(255, 255, 0));
     surface->ReleaseDC(painter);
-    return true;
+    return any;
 }
 
 } // namespace Device

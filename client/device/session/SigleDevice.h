@@ -151,10 +151,9 @@ private:
     void onPictureFormat(int width, int height);
     static void onPictureSize(int zero, const ::PictureInfo* info, void* user);
     void fitPicture(const RECT& paneRect);
-    // Draws the recording and alarm dots; false when none was due.
-    bool drawStatusDots(VideoSurface* surface);
-    static RECT dotBand(const VideoSurface* surface);
-    static void clearDotBand(VideoSurface* surface);
+    // Clears the last frame's status dots when `clearOld`, draws the ones due (none unless
+    // recording is `allowed`); true when it drew any.
+    bool updateStatusDots(VideoSurface* surface, bool allowed, bool clearOld);
     void setPaneState(int state, intptr_t online);
     void releaseDecoder();
 

@@ -100,6 +100,21 @@ protected:
         fs::remove_all(root);
     }
 
+    // The camera's folder holds one recording, named for its kind, that ffprobe reads with at
+    // least `frames` pictures, and the table one row of that kind.
+    void expectOneRecording(const std::string& prefix, int frames, int kind) {
+        const auto files = filesIn(root / "records" / "Recordfiles_127.0.0.1", ".avi");
+        ASSERT_EQ(files.size(), 1u);
+        EXPECT_EQ(files.front().filename().string().rfind(prefix, 0), 0u);
+        const auto probe = avitest::probe(files.front());
+        ASSERT_EQ(probe.exitCode, 0) << probe.warnings;
+        EXPECT_GE(std::stoi(probe.streams.at(0).at("nb_read_frames")), frames);
+        std::lock_guard lock(databaseLock);
+        const auto rows = db::selectRecordFiles(database);
+        ASSERT_EQ(rows.size(), 1u);
+        EXPECT_EQ(rows.front().filetype, kind);
+    }
+
     fs::path root;
     sqlite3x::sqlite3_connection database;
     std::mutex databaseLock;
@@ -170,16 +185,7 @@ TEST_F(SessionMedia, CameraAlarmRecordsForItsDuration) {
         << "the alarm never ended";
     session->StopPlanThread();
 
-    const auto files = filesIn(root / "records" / "Recordfiles_127.0.0.1", ".avi");
-    ASSERT_EQ(files.size(), 1u);
-    EXPECT_EQ(files.front().filename().string().rfind("Alarm_", 0), 0u);
-    const auto probe = avitest::probe(files.front());
-    ASSERT_EQ(probe.exitCode, 0) << probe.warnings;
-    EXPECT_GE(std::stoi(probe.streams.at(0).at("nb_read_frames")), 25);
-    std::lock_guard lock(databaseLock);
-    const auto rows = db::selectRecordFiles(database);
-    ASSERT_EQ(rows.size(), 1u);
-    EXPECT_EQ(rows.front().filetype, 2);
+    expectOneRecording("Alarm_", 25, 2);
 }
 
 // A plan that covers the whole week records while the plan thread runs; one that covers nothing
@@ -202,16 +208,7 @@ TEST_F(SessionMedia, ScheduleRecordingFollowsTheCamerasPlan) {
     session->StopPlanThread();
     EXPECT_FALSE(session->recorder().IsRecording(1)) << "the plan thread left its file open";
 
-    const auto files = filesIn(root / "records" / "Recordfiles_127.0.0.1", ".avi");
-    ASSERT_EQ(files.size(), 1u);
-    EXPECT_EQ(files.front().filename().string().rfind("Schedule_", 0), 0u);
-    const auto probe = avitest::probe(files.front());
-    ASSERT_EQ(probe.exitCode, 0) << probe.warnings;
-    EXPECT_GE(std::stoi(probe.streams.at(0).at("nb_read_frames")), 50);
-    std::lock_guard lock(databaseLock);
-    const auto rows = db::selectRecordFiles(database);
-    ASSERT_EQ(rows.size(), 1u);
-    EXPECT_EQ(rows.front().filetype, 1);
+    expectOneRecording("Schedule_", 50, 1);
 }
 
 // The status dots sit in the pane's bottom-right corner: green while recording by hand.
